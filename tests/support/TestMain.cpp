@@ -1,6 +1,6 @@
 // Test entry point: a QApplication on the offscreen platform, so widget tests and event loops
 // work without a display.
-#include <QApplication>
+#include "platform/toolkit/Application.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
+    velmar::Application app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,115 @@
+#include "platform/toolkit/Dialogs.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace velmar {
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+void centre(QWidget* w) {
+    w->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect r = screen->availableGeometry();
+        w->move(r.center() - QPoint(w->width() / 2, w->height() / 2));
+    }
+}
+
+// A message box whose text is broken at word boundaries to at most half the screen's width.
+void prepare(QMessageBox& box) {
+    box.setWindowModality(Qt::ApplicationModal);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            label->setWordWrap(true);
+            label->setMaximumWidth(screen->availableGeometry().width() / 2);
+        }
+    }
+}
+
+void okBox(const std::string& text, QMessageBox::Icon icon) {
+    QMessageBox box(icon, QString::fromLatin1(ApplicationTitle), q(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    prepare(box);
+    box.exec();
+}
+
+Dialogs* installed = nullptr;
+
+} // namespace
+
+void QtDialogs::messageBox(const std::string& text) { okBox(text, QMessageBox::NoIcon); }
+
+void QtDialogs::errorBox(const std::string& text) { okBox(text, QMessageBox::Critical); }
+
+bool QtDialogs::confirm(const std::string& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), q(text),
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    prepare(box);
+    return box.exec() == QMessageBox::Ok;
+}
+
+std::string QtDialogs::browseFolder(const std::string& prompt) {
+    QFileDialog dialog(nullptr, q(prompt));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setLabelText(QFileDialog::LookIn, q(prompt));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return {};
+    return files.first().toStdString();
+}
+
+bool QtDialogs::inputQuery(const std::string& title, const std::string& prompt,
+                           std::string& value) {
+    QDialog dialog;
+    dialog.setWindowTitle(q(title));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setWindowFlags(dialog.windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(q(prompt), &dialog);
+    label->setWordWrap(true);
+    auto* edit = new QLineEdit(q(value), &dialog);
+    edit->setObjectName(QStringLiteral("edit"));
+    edit->setMaxLength(255);
+    edit->selectAll();
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    centre(&dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    value = edit->text().toStdString();
+    return true;
+}
+
+Dialogs& dialogs() {
+    static QtDialogs real;
+    return installed ? *installed : real;
+}
+
+void setDialogs(Dialogs* d) { installed = d; }
+
+} // namespace velmar

@@ -1,0 +1,70 @@
+#include "platform/toolkit/RadioGroup.h"
+
+#include "platform/toolkit/Application.h"
+
+#include <QRadioButton>
+
+namespace velmar {
+
+RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
+    : QGroupBox(caption, parent) {
+    for (int i = 0; i < items.size(); ++i) {
+        auto* radio = new QRadioButton(items[i], this);
+        // Exclusivity is kept here, not by Qt, so that "no selection" is possible.
+        radio->setAutoExclusive(false);
+        connect(radio, &QRadioButton::clicked, this, [this, i, radio] {
+            if (index_ == i) {
+                radio->setChecked(true); // a click on the selected item changes nothing
+                return;
+            }
+            Guarded([this, i] { select(i, true); });
+        });
+        buttons_.push_back(radio);
+    }
+    layoutItems();
+}
+
+void RadioGroup::setItemIndex(int index) {
+    if (index >= count())
+        index = count() - 1;
+    if (index < 0)
+        index = -1;
+    select(index, true);
+}
+
+void RadioGroup::select(int index, bool runHandler) {
+    if (index == index_)
+        return;
+    index_ = index;
+    for (int i = 0; i < count(); ++i)
+        buttons_[static_cast<std::size_t>(i)]->setChecked(i == index);
+    if (runHandler && onClick)
+        onClick();
+}
+
+QWidget* RadioGroup::focusTarget() const {
+    if (buttons_.empty())
+        return const_cast<RadioGroup*>(this);
+    return index_ >= 0 ? buttons_[static_cast<std::size_t>(index_)] : buttons_.front();
+}
+
+void RadioGroup::resizeEvent(QResizeEvent* event) {
+    QGroupBox::resizeEvent(event);
+    layoutItems();
+}
+
+void RadioGroup::layoutItems() {
+    // Items share the area below the caption evenly, one column.
+    const int top = fontMetrics().height() + 4;
+    const int n = count();
+    if (n == 0)
+        return;
+    const int each = (height() - top - 4) / n;
+    for (int i = 0; i < n; ++i) {
+        QRadioButton* radio = buttons_[static_cast<std::size_t>(i)];
+        const int h = radio->sizeHint().height();
+        radio->setGeometry(8, top + i * each + (each - h) / 2, width() - 16, h);
+    }
+}
+
+} // namespace velmar

@@ -1,0 +1,350 @@
+// The main window: its layout, start-up and close, help, the Enter key, and the mode handlers.
+#include "app/Launchform.h"
+
+#include "address/DottedQuad.h"
+#include "address/PageFetcher.h"
+#include "app/Progbar.h"
+#include "app/WindowLook.h"
+#include "platform/toolkit/AppCursor.h"
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/Dialogs.h"
+#include "sockets/NMUDP.h"
+#include "sockets/Psock.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace velmar {
+
+TMainForm* MainForm = nullptr;
+TsrvTestForm* srvTestForm = nullptr;
+
+namespace {
+QString q(const char* s) { return QString::fromUtf8(s); }
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+    createControls();
+    keyPath_ = LauncherKeyPath;
+    reg_ = std::make_unique<Registry>();
+    LoadSettings();
+    myUdp = nullptr;
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(this);
+    // The endpoint of a running test goes with its owner; no event of it may reach a half
+    // destroyed window.
+    if (myUdp)
+        myUdp->OnDataReceived = nullptr;
+}
+
+void TMainForm::createControls() {
+    setWindowTitle(q("Tobrel's Velmar Launch Tool - Version 1.1"));
+    applyWindowLook(this);
+    const Scale s(this);
+    setFixedSize(s(391), s(407));
+    move(233, 278);
+
+    ActionList1 = new ActionList(this);
+    acStart = new Action(q("Start"), this);
+    acRefresh = new Action(q("Aktualisieren"), this);
+    acEdit = new Action(q("Hinzufügen..."), this);
+    acDelete = new Action(q("Löschen"), this);
+    acTestSrv = new Action(q("Test Server"), this);
+    for (Action* a : {acStart, acRefresh, acEdit, acDelete, acTestSrv})
+        ActionList1->add(a);
+    acStart->onExecute = [this] { acStartExecute(); };
+    acStart->onUpdate = [this] { acStartUpdate(); };
+    acRefresh->onExecute = [this] { acRefreshExecute(); };
+    acRefresh->onUpdate = [this] { acRefreshUpdate(); };
+    acEdit->onExecute = [this] { acEditExecute(); };
+    acDelete->onExecute = [this] { acDeleteExecute(); };
+    acDelete->onUpdate = [this] { acDeleteUpdate(); };
+    acTestSrv->onExecute = [this] { acTestSrvExecute(); };
+    acTestSrv->onUpdate = [this] { acTestSrvUpdate(); };
+
+    // Controls in stacking order, back to front; children right after their group.
+    gbServerAddr = new QGroupBox(q("Eigene Server-Adressen"), this);
+    gbServerAddr->setGeometry(s.rect(24, 248, 345, 105));
+    lbServerLanAddr = new QLabel(q("Adresse im LAN"), gbServerAddr);
+    lbServerLanAddr->setGeometry(s.rect(16, 32, 75, 13));
+    lbServerInetAddr = new QLabel(q("Adresse im Internet"), gbServerAddr);
+    lbServerInetAddr->setGeometry(s.rect(16, 62, 90, 13));
+    edServerLanAddr = new QLineEdit(gbServerAddr);
+    edServerLanAddr->setGeometry(s.rect(120, 28, 121, 21));
+    edServerLanAddr->setReadOnly(true);
+    edServerInetAddr = new QLineEdit(gbServerAddr);
+    edServerInetAddr->setGeometry(s.rect(120, 58, 121, 21));
+    edServerInetAddr->setReadOnly(true);
+    btAddrRefresh = new QPushButton(gbServerAddr);
+    btAddrRefresh->setGeometry(s.rect(255, 56, 74, 25));
+    btAddrRefresh->setEnabled(false);
+    acRefresh->link(btAddrRefresh, /*keepButtonState=*/true);
+    for (QWidget* w : {static_cast<QWidget*>(lbServerLanAddr), static_cast<QWidget*>(lbServerInetAddr),
+                       static_cast<QWidget*>(edServerLanAddr),
+                       static_cast<QWidget*>(edServerInetAddr)})
+        w->setEnabled(false);
+    gbServerAddr->setEnabled(false);
+
+    gbClientAddr = new QGroupBox(q("Remote Server-Adresse"), this);
+    gbClientAddr->setGeometry(s.rect(24, 248, 345, 105));
+    lbClientServerAddr = new QLabel(q("Server-Adresse"), gbClientAddr);
+    lbClientServerAddr->setGeometry(s.rect(24, 46, 72, 13));
+    lbClientServerAddr->setEnabled(false);
+    edClientServerAddr = new QLineEdit(gbClientAddr);
+    edClientServerAddr->setGeometry(s.rect(112, 42, 121, 21));
+    edClientServerAddr->setEnabled(false);
+    btTestSrv = new QPushButton(gbClientAddr);
+    btTestSrv->setGeometry(s.rect(248, 40, 75, 25));
+    acTestSrv->link(btTestSrv);
+    gbClientAddr->setEnabled(false);
+
+    gbInstallation = new QGroupBox(q("Installation"), this);
+    gbInstallation->setGeometry(s.rect(24, 16, 345, 113));
+    cbInstallation = new QComboBox(gbInstallation);
+    cbInstallation->setGeometry(s.rect(16, 32, 217, 21));
+    cbInstallation->setEditable(false);
+    connect(cbInstallation, &QComboBox::activated, this,
+            [this](int) { Guarded([this] { cbInstallationChange(); }); });
+    btInstEdit = new QPushButton(gbInstallation);
+    btInstEdit->setGeometry(s.rect(256, 30, 75, 25));
+    acEdit->link(btInstEdit);
+    edPath = new QLineEdit(gbInstallation);
+    edPath->setGeometry(s.rect(16, 72, 217, 21));
+    edPath->setReadOnly(true);
+    {
+        QPalette pal = edPath->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+        edPath->setPalette(pal);
+    }
+    btDelete = new QPushButton(gbInstallation);
+    btDelete->setGeometry(s.rect(256, 70, 75, 25));
+    acDelete->link(btDelete);
+
+    rgGameType = new RadioGroup(q("Spieltyp"), {q("Singleplayer"), q("Multiplayer")}, this);
+    rgGameType->setGeometry(s.rect(24, 144, 169, 89));
+    rgGameType->setItemIndex(0);
+    rgGameType->onClick = [this] { rgGameTypeClick(); };
+    rgClientServer = new RadioGroup(q("Client / Server"), {q("Client"), q("Server")}, this);
+    rgClientServer->setGeometry(s.rect(200, 144, 169, 89));
+    rgClientServer->setItemIndex(0);
+    rgClientServer->onClick = [this] { rgClientServerClick(); };
+    rgClientServer->setEnabled(false);
+
+    btLaunch = new QPushButton(this);
+    btLaunch->setGeometry(s.rect(106, 368, 75, 25));
+    btLaunch->setDefault(true);
+    acStart->link(btLaunch);
+    btCancel = new QPushButton(q("Schließen"), this);
+    btCancel->setGeometry(s.rect(210, 368, 75, 25));
+    connect(btCancel, &QPushButton::clicked, this, [this] { btCancelClick(); });
+
+    // Tab order: gbInstallation, rgGameType, rgClientServer, gbServerAddr, gbClientAddr,
+    // btLaunch, btCancel.
+    QWidget* chain[] = {cbInstallation,
+                        btInstEdit,
+                        edPath,
+                        btDelete,
+                        rgGameType->button(0),
+                        rgGameType->button(1),
+                        rgClientServer->button(0),
+                        rgClientServer->button(1),
+                        edServerLanAddr,
+                        edServerInetAddr,
+                        btAddrRefresh,
+                        edClientServerAddr,
+                        btTestSrv,
+                        btLaunch,
+                        btCancel};
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+
+    webTimer = new WindowTimer(this);
+    webTimer->OnTimer = [this] { webTimerTimer(); };
+    udpTimer = new WindowTimer(this);
+    udpTimer->OnTimer = [this] { udpTimerTimer(); };
+
+    psock = new TPowersock(this);
+    psock->Port = 0;
+    psock->ReportLevel = 0;
+    browser = new PageFetcher(this);
+    browser->OnDocumentComplete = [this](std::optional<std::string> text) {
+        Guarded([&] { browserDocumentComplete(std::move(text)); });
+    };
+
+    qApp->installEventFilter(this);
+}
+
+void TMainForm::LoadSettings() {
+    Registry& reg = *reg_;
+    reg.setRootKey(Hive::CurrentUser);
+    if (reg.openKey(keyPath_, true)) {
+        try {
+            rgGameType->setItemIndex(reg.readInteger(ValGameType));
+            edClientServerAddr->setText(QString::fromStdString(reg.readString(ValClientServerAddr)));
+            rgClientServer->setItemIndex(reg.readInteger(ValClientServer));
+        } catch (const std::exception&) {
+            // First run, or a value of the wrong type: start from the layout's choices.
+            rgGameType->setItemIndex(0);
+            rgClientServer->setItemIndex(0);
+            reg.writeInteger(ValClientServer, 0);
+        }
+    }
+
+    {
+        Registry list;
+        list.setRootKey(Hive::CurrentUser);
+        if (list.openKey(keyPath_ + InstallationsSuffix, true)) {
+            for (const std::string& name : list.getValueNames()) {
+                Installations.insert({name, list.readString(name)});
+                cbInstallation->addItem(QString::fromStdString(name));
+            }
+        }
+    }
+    if (Installations.empty()) {
+        // Seeded once from the game's own set-up (and again once every entry was deleted).
+        Registry game;
+        game.setRootKey(Hive::LocalMachine);
+        if (game.openKey(GameKeyPath, false)) {
+            const std::string folder = game.readString(ValGamePath);
+            AddInstallationValue(keyPath_, StandardInstallation, folder);
+            Installations.insert({StandardInstallation, folder});
+            cbInstallation->addItem(q(StandardInstallation));
+        }
+    }
+
+    const QString last = QString::fromStdString(reg.readString(ValLastInstallation));
+    int index = -1;
+    if (!last.isEmpty()) {
+        for (int i = 0; i < cbInstallation->count(); ++i) {
+            if (cbInstallation->itemText(i).compare(last, Qt::CaseInsensitive) == 0) {
+                index = i;
+                break;
+            }
+        }
+    } else if (!Installations.empty()) {
+        index = 0;
+    }
+    cbInstallation->setCurrentIndex(index);
+    cbInstallationChange();
+}
+
+void TMainForm::rgGameTypeClick() {
+    const int index = rgGameType->itemIndex();
+    reg_->writeInteger(ValGameType, index);
+    if (index != 0 && index != 1)
+        return;
+    const bool multi = index == 1;
+    rgClientServer->setEnabled(multi);
+    for (QGroupBox* group : {gbClientAddr, gbServerAddr}) {
+        group->setEnabled(multi);
+        for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            child->setEnabled(multi);
+    }
+    if (multi && rgClientServer->itemIndex() == 1 && edServerInetAddr->text().isEmpty())
+        acRefresh->execute();
+}
+
+void TMainForm::rgClientServerClick() {
+    const int index = rgClientServer->itemIndex();
+    reg_->writeInteger(ValClientServer, index);
+    if (index == 0) {
+        gbClientAddr->show();
+        gbServerAddr->hide();
+    } else if (index == 1) {
+        gbClientAddr->hide();
+        gbServerAddr->show();
+        if (edServerLanAddr->text().isEmpty())
+            acRefresh->execute();
+    }
+}
+
+void TMainForm::acStartUpdate() {
+    if (cbInstallation->currentIndex() < 0 || udpTimer->Enabled() || webTimer->Enabled()) {
+        acStart->setEnabled(false);
+        return;
+    }
+    const int gameType = rgGameType->itemIndex();
+    const int role = rgClientServer->itemIndex();
+    if (gameType == 0) {
+        acStart->setEnabled(true);
+    } else if (gameType == 1) {
+        if (role == 1)
+            acStart->setEnabled(true);
+        else if (role == 0)
+            acStart->setEnabled(
+                !FindFirstMatch(edClientServerAddr->text().toStdString(), DottedQuadPattern)
+                     .empty());
+    }
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TMainForm::FormShow() {
+    rgGameType->focusTarget()->setFocus(Qt::OtherFocusReason);
+    if (!isActiveWindow())
+        activateWindow();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainForm::FormCloseQuery() {
+    reg_->closeKey();
+    return true;
+}
+
+void TMainForm::btCancelClick() { close(); }
+
+bool TMainForm::FormHelp(int /*command*/, long data, bool& /*callHelp*/) {
+    dialogs().messageBox("On Help " + std::to_string(data));
+    setAppCursor(AppCursor::Help);
+    return false;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != this || QApplication::activeModalWidget())
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+        bool callHelp = true;
+        Guarded([&] { FormHelp(1, 0, callHelp); });
+        return true;
+    }
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    // Enter presses the push button that has the focus, otherwise the default button.
+    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        focused && focused->window() == this) {
+        if (focused->isEnabled())
+            focused->click();
+        return true;
+    }
+    if (btLaunch->isEnabled())
+        btLaunch->click();
+    return true;
+}
+
+} // namespace velmar

@@ -1,0 +1,130 @@
+#pragma once
+// TMainForm: the launcher's main window. It owns every piece of state: its controls, the
+// settings store's registry object, the installation catalogue, the stream socket component,
+// the page fetcher, both timers and, while a server test exists, its UDP endpoint.
+#include "platform/toolkit/Action.h"
+#include "platform/toolkit/RadioGroup.h"
+#include "platform/toolkit/WindowTimer.h"
+#include "settings/Registry.h"
+#include "settings/Settings.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace velmar {
+
+class PageFetcher;
+class TNMUDP;
+class TPowersock;
+class TsrvTestForm;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window, loads the stored settings (which may run the mode handlers and start an
+    // address refresh). `testForm` is the server test dialog (srvTestForm), made after this
+    // window; it may be set later with setServerTestForm.
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    void setServerTestForm(TsrvTestForm* form) { srvTestForm_ = form; }
+
+    // Controls (named as in the layout).
+    QGroupBox* gbInstallation;
+    QComboBox* cbInstallation;
+    QPushButton* btInstEdit;
+    QLineEdit* edPath;
+    QPushButton* btDelete;
+    RadioGroup* rgGameType;
+    RadioGroup* rgClientServer;
+    QGroupBox* gbServerAddr;
+    QLabel* lbServerLanAddr;
+    QLabel* lbServerInetAddr;
+    QLineEdit* edServerLanAddr;
+    QLineEdit* edServerInetAddr;
+    QPushButton* btAddrRefresh;
+    QGroupBox* gbClientAddr;
+    QLabel* lbClientServerAddr;
+    QLineEdit* edClientServerAddr;
+    QPushButton* btTestSrv;
+    QPushButton* btLaunch;
+    QPushButton* btCancel;
+
+    ActionList* ActionList1;
+    Action* acStart;
+    Action* acRefresh;
+    Action* acEdit;
+    Action* acDelete;
+    Action* acTestSrv;
+
+    WindowTimer* webTimer;
+    WindowTimer* udpTimer;
+    TPowersock* psock;
+    PageFetcher* browser;
+    TNMUDP* myUdp = nullptr;
+
+    InstallationMap Installations;
+    Registry& settings() { return *reg_; }
+    const std::string& launcherKey() const { return keyPath_; }
+
+    // Handlers.
+    void LoadSettings();
+    void rgGameTypeClick();
+    void rgClientServerClick();
+    void cbInstallationChange();
+    void acEditExecute();
+    void acDeleteUpdate();
+    void acDeleteExecute();
+    void acStartUpdate();
+    void acStartExecute();
+    void acRefreshUpdate();
+    void acRefreshExecute();
+    void webTimerTimer();
+    void browserDocumentComplete(std::optional<std::string> visibleText);
+    void acTestSrvUpdate();
+    void acTestSrvExecute();
+    void udpTimerTimer();
+    void myUdpDataReceived(QObject* Sender, int NumberBytes, std::string FromIP, int Port);
+    void btCancelClick();
+    bool FormHelp(int command, long data, bool& callHelp);
+
+    // The folder of an installation name; a missing name gets an entry with an empty folder.
+    std::string& InstallationFolder(const std::string& name);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void FormShow();
+    bool FormCloseQuery();
+    void selectInstallation(int index);
+    void destroyUdp();
+    // Sends the query through myUdp; false when the test ended while the send waited.
+    bool sendQuery();
+
+    std::string keyPath_;
+    std::unique_ptr<Registry> reg_;
+    TsrvTestForm* srvTestForm_ = nullptr;
+    // An endpoint whose end came while it was still sending (waiting for a host-name lookup):
+    // it is destroyed as soon as that send returns.
+    TNMUDP* sendingUdp_ = nullptr;
+    bool udpEndedDuringSend_ = false;
+};
+
+// The two windows of the program.
+extern TMainForm* MainForm;
+extern TsrvTestForm* srvTestForm;
+
+} // namespace velmar

@@ -1,0 +1,40 @@
+#pragma once
+// Where the launcher keeps its settings, and the installation catalogue stored beside them.
+#include <map>
+#include <string>
+
+namespace velmar {
+
+// HKEY_CURRENT_USER
+inline constexpr const char* LauncherKeyPath = "Software\\Tobrel\\VelmarLauncher";
+inline constexpr const char* InstallationsSuffix = "\\Installations";
+// HKEY_LOCAL_MACHINE, read only: the game's own set-up writes it.
+inline constexpr const char* GameKeyPath = "Software\\Holmgard\\VELMARTIDES";
+
+inline constexpr const char* ValGameType = "GameType";
+inline constexpr const char* ValClientServer = "ClientServer";
+inline constexpr const char* ValClientServerAddr = "ClientServerAddr";
+inline constexpr const char* ValLastInstallation = "LastInstallation";
+inline constexpr const char* ValIpTimeout = "IpTimeout";
+inline constexpr const char* ValIpServerUrl = "IpServerUrl";
+inline constexpr const char* ValGamePath = "GAMEPATH";
+inline constexpr const char* StandardInstallation = "Standard";
+
+inline constexpr unsigned DefaultIpTimeout = 7000;
+// The page that shows the caller's public address.
+// The project runs no such page itself: the default names a reserved host that never resolves,
+// so no player's address goes to a stranger until the player points IpServerUrl at a page.
+inline constexpr const char* DefaultIpServerUrl = "http://whatismyip.velmar-tides.example/whatismyip.php";
+
+// Installation name -> folder, ordered by unsigned byte-wise comparison of the names; letter
+// case matters here (the stored value names ignore it).
+using InstallationMap = std::map<std::string, std::string>;
+
+// Stores `folder` under `name` below the launcher key's Installations subkey (creating the
+// subkey), unless a non-empty value of that name is stored already.
+void AddInstallationValue(const std::string& launcherKey, const std::string& name,
+                          const std::string& folder);
+// Deletes the stored value `name`; true when it was deleted. Never creates the subkey.
+bool DeleteInstallationValue(const std::string& launcherKey, const std::string& name);
+
+} // namespace velmar

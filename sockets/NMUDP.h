@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class QEventLoop;
 class QSocketNotifier;
 
 namespace velmar {
@@ -97,7 +98,12 @@ private:
     bool ready_ = false;
     int sendDepth_ = 0;
     QSocketNotifier* notifier_ = nullptr;
+    // Cleared by the destructor; a send waiting in a host-name lookup checks it before it
+    // touches the endpoint again.
     std::shared_ptr<bool> alive_;
+    // The nested loops of host-name lookups waiting now (innermost last); the destructor ends
+    // them.
+    std::vector<QEventLoop*> lookupLoops_;
     std::string status_;
 };
 

@@ -3,6 +3,7 @@
 // destruction; the status channel, the error check and the error-text table come with it.
 #include <QObject>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -19,6 +20,20 @@ class EAbortError : public ESockError {
 public:
     using ESockError::ESockError;
 };
+
+// An IPv4 address as its four bytes in network order (192.168.0.7 is {192, 168, 0, 7}).
+using IPv4Bytes = std::array<std::uint8_t, 4>;
+
+// "%d.%d.%d.%d" of the four bytes, each as an unsigned number (200.1.2.3 stays positive).
+std::string FormatDottedQuad(const IPv4Bytes& addr);
+
+// The machine's LAN address from what the resolver lists for the host name (in its order) and
+// the IPv4 addresses of the interfaces that are up. The resolver's first address, unless that
+// is a loopback address (127.x.x.x, as many systems map their own host name): then the first
+// interface address that is not loopback, and only when there is none the resolver's answer.
+// "" when the resolver listed nothing.
+std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
+                             const std::vector<IPv4Bytes>& interfaceAddrs);
 
 class TPowersock : public QObject {
     Q_OBJECT

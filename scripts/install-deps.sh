@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config            # compiler and build
     qt6-base-dev libgl-dev                      # Qt 6 Widgets, Network (libgl-dev: Qt's CMake files want it)
-    libsqlite3-dev libpcre2-dev                 # the registry store, dotted-quad matching
+    libsqlite3-dev libpcre2-dev libxml2-dev     # the registry store, dotted-quad matching, page text
     libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
     clang clang-format libclang-rt-14-dev       # formatting check, fuzzing
     xvfb xauth imagemagick fonts-dejavu-core    # a display for machines without one, screenshots

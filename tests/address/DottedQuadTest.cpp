@@ -1,0 +1,95 @@
+#include "address/DottedQuad.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace velmar {
+namespace {
+
+std::string Quad(const std::string& text) {
+    return FindFirstMatch(text, DottedQuadPattern);
+}
+
+TEST(DottedQuad, PatternIsFourDigitRunsJoinedByDots) {
+    EXPECT_STREQ(DottedQuadPattern, "\\d+\\.\\d+\\.\\d+\\.\\d+");
+}
+
+TEST(DottedQuad, BackslashDIsADigitAndNotTheLetterD) {
+    // An engine that reads \d as a plain "d" (a POSIX-only one) would match here.
+    EXPECT_EQ(Quad("d.d.d.d"), "");
+    EXPECT_EQ(Quad("dd.d.d.d 5.6.7.8"), "5.6.7.8");
+    EXPECT_EQ(FindFirstMatch("abc 7 def", "\\d"), "7");
+}
+
+TEST(DottedQuad, WholeAndSurroundedAddresses) {
+    EXPECT_EQ(Quad(""), "");
+    EXPECT_EQ(Quad("192.168.0.10"), "192.168.0.10");
+    EXPECT_EQ(Quad("  192.168.0.10 \t"), "192.168.0.10");
+    EXPECT_EQ(Quad("Your address: 84.133.2.17 (cached)"), "84.133.2.17");
+    EXPECT_EQ(Quad("a12.34.56.78b"), "12.34.56.78");
+    EXPECT_EQ(Quad("first 1.1.1.1 then 2.2.2.2"), "1.1.1.1");
+}
+
+TEST(DottedQuad, RunsOfNumbers) {
+    EXPECT_EQ(Quad("1.2.3.4.5"), "1.2.3.4");
+    EXPECT_EQ(Quad("10.0.0"), "");
+    EXPECT_EQ(Quad("1..2.3.4"), "");
+    EXPECT_EQ(Quad("1..2.3.4.5"), "2.3.4.5");
+    EXPECT_EQ(Quad("300.400.500.600"), "300.400.500.600");
+    EXPECT_EQ(Quad("0001.2.3.4"), "0001.2.3.4");
+    EXPECT_EQ(Quad("123456789012.3.4.5"), "123456789012.3.4.5");
+    EXPECT_EQ(Quad("1.2.3."), "");
+}
+
+TEST(DottedQuad, TextsWithoutAnAddress) {
+    EXPECT_EQ(Quad("server.example.org"), "");
+    EXPECT_EQ(Quad("ABC.def.GHI.jkl"), "");
+    EXPECT_EQ(Quad("fe80::1:2:3:4"), "");
+    EXPECT_EQ(Quad("2001:db8::1"), "");
+    EXPECT_EQ(Quad("1,2,3,4"), "");
+    // Digits of other scripts are not ASCII digits (Arabic-Indic digits in UTF-8).
+    EXPECT_EQ(Quad("\xd9\xa1.\xd9\xa2.\xd9\xa3.\xd9\xa4"), "");
+}
+
+TEST(DottedQuad, SearchEndsAtTheFirstNulByte) {
+    EXPECT_EQ(Quad(std::string("see\0 84.133.2.17", 16)), "");
+    EXPECT_EQ(Quad(std::string("84.133.2.17\0 9.9.9.9", 20)), "84.133.2.17");
+    EXPECT_EQ(Quad(std::string("84.133\0.2.17", 12)), "");
+}
+
+TEST(DottedQuad, NonAsciiBytesAroundTheAddressAreKept) {
+    // Text in a single-byte code page (ISO-8859-1 "Ihre Adresse für ..."): bytes, no UTF-8.
+    EXPECT_EQ(Quad("f\xfcr\xa0"
+                   "84.133.2.17\xe4"),
+              "84.133.2.17");
+}
+
+TEST(DottedQuad, PatternThatDoesNotCompileGivesEmpty) {
+    EXPECT_EQ(FindFirstMatch("1.2.3.4", "("), "");
+    EXPECT_EQ(FindFirstMatch("1.2.3.4", "\\d+["), "");
+    EXPECT_EQ(FindFirstMatch("aaa", "a{2,1}"), "");
+}
+
+TEST(DottedQuad, OtherPatternsFollowPerlRules) {
+    // No flags: case-sensitive, ^ and $ at the ends of the whole text.
+    EXPECT_EQ(FindFirstMatch("Velmar", "velmar"), "");
+    EXPECT_EQ(FindFirstMatch("one\ntwo", "^two"), "");
+    EXPECT_EQ(FindFirstMatch("one\ntwo", "two$"), "two");
+    // The empty pattern matches the empty string at the start.
+    EXPECT_EQ(FindFirstMatch("abc", ""), "");
+    // A group does not change what is returned: the whole match.
+    EXPECT_EQ(FindFirstMatch("xx 10.0.0.1 yy", "(\\d+)\\.\\d+\\.\\d+\\.\\d+"), "10.0.0.1");
+    EXPECT_EQ(FindFirstMatch("abcabc", "b(c)"), "bc");
+}
+
+TEST(DottedQuad, LongTextsAreSearchedToTheEnd) {
+    std::string text(100000, 'x');
+    text += "10.20.30.40";
+    EXPECT_EQ(Quad(text), "10.20.30.40");
+    std::string digits(50000, '7');
+    EXPECT_EQ(Quad(digits + "." + digits + ".1.2"), digits + "." + digits + ".1.2");
+}
+
+} // namespace
+} // namespace velmar

@@ -1,0 +1,83 @@
+// Starting the game when the start fails: the launcher stays and says why. (Successful starts
+// end the process, so they are tested on the real program in tests/e2e.)
+#include "tests/app/WindowFixture.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velmar;
+using namespace velmar::test;
+
+class GameStart : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        char buf[4096];
+        cwd_ = getcwd(buf, sizeof buf) ? buf : "/";
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        EXPECT_EQ(chdir(cwd_.c_str()), 0);
+    }
+    std::string cwd_;
+    TempDir games;
+};
+
+TEST_F(GameStart, MissingStarterIsReportedAndTheClientAddressIsStoredAnyway) {
+    const std::string folder = games.path() + "/Velmar Tides Ä";
+    std::filesystem::create_directory(folder);
+    installationsKey().writeString("Standard", folder);
+    launcherKey().writeInteger(ValGameType, 1);
+    launcherKey().writeInteger(ValClientServer, 0);
+    TMainForm& w = open();
+    w.edClientServerAddr->setText("  10.0.0.1 x");
+    idle();
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{
+                                    "Velmar Tides konnte nicht gestartet werden.\n"
+                                    "No such file or directory"});
+    EXPECT_TRUE(w.settings().hasOpenKey()); // reopened after the failure
+    EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "  10.0.0.1 x");
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(folder));
+    w.rgGameType->setItemIndex(0); // the window is still usable and stores choices
+    EXPECT_EQ(launcherKey().readInteger(ValGameType), 0);
+}
+
+TEST_F(GameStart, StarterThatCannotRunSaysExecFormatError) {
+    std::filesystem::create_directory(games.path() + "/TidesStartup.exe"); // a folder
+    installationsKey().writeString("Dir", games.path());
+    const std::string other = games.path() + "/win";
+    std::filesystem::create_directory(other);
+    {
+        std::ofstream exe(other + "/TidesStartup.exe", std::ios::binary);
+        exe << "MZ\x90\x00\x03\x00\x00\x00PE windows program";
+    }
+    ::chmod((other + "/TidesStartup.exe").c_str(), 0755);
+    installationsKey().writeString("Win", other);
+    TMainForm& w = open();
+    ASSERT_TRUE(w.acStart->execute());
+    w.cbInstallation->setCurrentIndex(1);
+    w.cbInstallationChange();
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_EQ(dialogs.messages,
+              (std::vector<std::string>{"Velmar Tides konnte nicht gestartet werden.\nExec format error",
+                                        "Velmar Tides konnte nicht gestartet werden.\nExec format error"}));
+    EXPECT_TRUE(w.settings().hasOpenKey());
+}
+
+TEST_F(GameStart, ServerStartDoesNotTouchTheStoredAddress) {
+    installationsKey().writeString("Standard", games.path());
+    launcherKey().writeInteger(ValGameType, 1);
+    launcherKey().writeInteger(ValClientServer, 1);
+    launcherKey().writeString(ValClientServerAddr, "1.2.3.4");
+    TMainForm& w = open();
+    w.edClientServerAddr->setText("9.9.9.9");
+    w.webTimer->setEnabled(false);
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "1.2.3.4");
+}

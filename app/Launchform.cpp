@@ -170,6 +170,21 @@ void TMainForm::createControls() {
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
+    const std::pair<QWidget*, const char*> names[] = {
+        {gbServerAddr, "gbServerAddr"},       {lbServerLanAddr, "lbServerLanAddr"},
+        {lbServerInetAddr, "lbServerInetAddr"}, {edServerLanAddr, "edServerLanAddr"},
+        {edServerInetAddr, "edServerInetAddr"}, {btAddrRefresh, "btAddrRefresh"},
+        {gbClientAddr, "gbClientAddr"},       {lbClientServerAddr, "lbClientServerAddr"},
+        {edClientServerAddr, "edClientServerAddr"}, {btTestSrv, "btTestSrv"},
+        {gbInstallation, "gbInstallation"},   {cbInstallation, "cbInstallation"},
+        {btInstEdit, "btInstEdit"},           {edPath, "edPath"},
+        {btDelete, "btDelete"},               {rgGameType, "rgGameType"},
+        {rgClientServer, "rgClientServer"},   {btLaunch, "btLaunch"},
+        {btCancel, "btCancel"}};
+    for (const auto& [widget, name] : names)
+        widget->setObjectName(QString::fromLatin1(name));
+    setObjectName(QStringLiteral("MainForm"));
+
     webTimer = new WindowTimer(this);
     webTimer->OnTimer = [this] { webTimerTimer(); };
     udpTimer = new WindowTimer(this);

@@ -1,0 +1,109 @@
+// The whole launcher, driven from outside for the whole-program tests: it runs the program's
+// own start-up and event loop and then acts as a user would.
+//   report  prints the window's state, then closes the window
+//   enter   presses Enter in the window; a start that fails prints its message box
+//   close   closes the window at once
+// Message boxes are printed instead of shown ("MESSAGE: ..." / "ERROR: ..."), so nothing waits
+// for a person.
+#include "app/Launcher.h"
+#include "app/Launchform.h"
+#include "app/Progbar.h"
+#include "platform/toolkit/Dialogs.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <string>
+
+using namespace velmar;
+
+namespace {
+
+class PrintingDialogs : public Dialogs {
+public:
+    void messageBox(const std::string& text) override { print("MESSAGE", text); }
+    void errorBox(const std::string& text) override { print("ERROR", text); }
+    bool confirm(const std::string& text) override {
+        print("CONFIRM", text);
+        return false;
+    }
+    std::string browseFolder(const std::string&) override { return {}; }
+    bool inputQuery(const std::string&, const std::string&, std::string&) override {
+        return false;
+    }
+
+private:
+    static void print(const char* kind, std::string text) {
+        for (char& c : text)
+            if (c == '\n')
+                c = '|';
+        std::printf("%s: %s\n", kind, text.c_str());
+        std::fflush(stdout);
+    }
+};
+
+void line(const char* key, const QString& value) {
+    std::printf("%s=%s\n", key, value.toUtf8().constData());
+}
+
+void report() {
+    TMainForm* w = MainForm;
+    line("caption", w->windowTitle());
+    line("app", QApplication::applicationName());
+    line("size", QString("%1x%2").arg(w->width()).arg(w->height()));
+    line("fixed", w->minimumSize() == w->maximumSize() ? "yes" : "no");
+    QWidget* focus = QApplication::focusWidget();
+    line("focus", focus ? (focus->parentWidget() ? focus->parentWidget()->objectName() + "/" : "") +
+                              focus->objectName() + ":" + focus->metaObject()->className()
+                        : "none");
+    for (QWidget* c : w->findChildren<QWidget*>()) {
+        if (c->objectName().isEmpty() || c->objectName().startsWith("qt_"))
+            continue;
+        line(("widget." + c->objectName().toStdString()).c_str(),
+             QString("enabled=%1 visible=%2 text=%3")
+                 .arg(c->isEnabled() ? 1 : 0)
+                 .arg(c->isVisibleTo(w) ? 1 : 0)
+                 .arg(qobject_cast<QPushButton*>(c)  ? qobject_cast<QPushButton*>(c)->text()
+                      : qobject_cast<QLineEdit*>(c)  ? qobject_cast<QLineEdit*>(c)->text()
+                      : qobject_cast<QGroupBox*>(c)  ? qobject_cast<QGroupBox*>(c)->title()
+                      : qobject_cast<QComboBox*>(c)  ? qobject_cast<QComboBox*>(c)->currentText()
+                                                     : QString()));
+    }
+    line("testform.visible", srvTestForm && srvTestForm->isVisible() ? "1" : "0");
+    line("testform.caption", srvTestForm ? srvTestForm->windowTitle() : QString());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    static PrintingDialogs dialogs;
+    setDialogs(&dialogs);
+    const std::string mode = argc > 1 ? argv[1] : "report";
+    return RunLauncher(argc, argv, [mode] {
+        // Let the start-up settle (the first idle pass of the update handlers) first.
+        QTimer::singleShot(50, [mode] {
+            if (mode == "report") {
+                report();
+            } else if (mode == "enter") {
+                // A stored host role starts a page lookup at start-up; Start waits for its end.
+                for (int i = 0; i < 500 && MainForm->webTimer->Enabled(); ++i)
+                    QApplication::processEvents(QEventLoop::AllEvents, 10);
+                MainForm->ActionList1->updateAll();
+                QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
+                                                               : static_cast<QWidget*>(MainForm);
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QApplication::sendEvent(target, &press);
+                std::printf("STILL RUNNING\n");
+                std::fflush(stdout);
+            }
+            MainForm->close();
+        });
+    });
+}

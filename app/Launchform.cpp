@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+
 namespace velmar {
 
 TMainForm* MainForm = nullptr;
@@ -169,6 +171,20 @@ void TMainForm::createControls() {
                         btCancel};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
+
+    // The two address groups share one rectangle: each paints its own background, so only the
+    // one in front is seen.
+    gbServerAddr->setAutoFillBackground(true);
+    gbClientAddr->setAutoFillBackground(true);
+    // Where the fallback font runs wider than the designed one, a label may grow up to the edit
+    // field beside it instead of being cut off.
+    for (auto [label, edit] : {std::pair<QLabel*, QLineEdit*>{lbServerLanAddr, edServerLanAddr},
+                               {lbServerInetAddr, edServerInetAddr},
+                               {lbClientServerAddr, edClientServerAddr}}) {
+        const int room = edit->x() - label->x() - s(4);
+        if (label->sizeHint().width() > label->width())
+            label->resize(std::min(label->sizeHint().width(), room), label->height());
+    }
 
     const std::pair<QWidget*, const char*> names[] = {
         {gbServerAddr, "gbServerAddr"},       {lbServerLanAddr, "lbServerLanAddr"},

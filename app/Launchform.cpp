@@ -29,7 +29,9 @@ TMainForm* MainForm = nullptr;
 TsrvTestForm* srvTestForm = nullptr;
 
 namespace {
-QString q(const char* s) { return QString::fromUtf8(s); }
+QString q(const char* s) {
+    return QString::fromUtf8(s);
+}
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -66,15 +68,33 @@ void TMainForm::createControls() {
     acTestSrv = new Action(q("Test Server"), this);
     for (Action* a : {acStart, acRefresh, acEdit, acDelete, acTestSrv})
         ActionList1->add(a);
-    acStart->onExecute = [this] { acStartExecute(); };
-    acStart->onUpdate = [this] { acStartUpdate(); };
-    acRefresh->onExecute = [this] { acRefreshExecute(); };
-    acRefresh->onUpdate = [this] { acRefreshUpdate(); };
-    acEdit->onExecute = [this] { acEditExecute(); };
-    acDelete->onExecute = [this] { acDeleteExecute(); };
-    acDelete->onUpdate = [this] { acDeleteUpdate(); };
-    acTestSrv->onExecute = [this] { acTestSrvExecute(); };
-    acTestSrv->onUpdate = [this] { acTestSrvUpdate(); };
+    acStart->onExecute = [this] {
+        acStartExecute();
+    };
+    acStart->onUpdate = [this] {
+        acStartUpdate();
+    };
+    acRefresh->onExecute = [this] {
+        acRefreshExecute();
+    };
+    acRefresh->onUpdate = [this] {
+        acRefreshUpdate();
+    };
+    acEdit->onExecute = [this] {
+        acEditExecute();
+    };
+    acDelete->onExecute = [this] {
+        acDeleteExecute();
+    };
+    acDelete->onUpdate = [this] {
+        acDeleteUpdate();
+    };
+    acTestSrv->onExecute = [this] {
+        acTestSrvExecute();
+    };
+    acTestSrv->onUpdate = [this] {
+        acTestSrvUpdate();
+    };
 
     // Controls in stacking order, back to front; children right after their group.
     gbServerAddr = new QGroupBox(q("Eigene Server-Adressen"), this);
@@ -93,9 +113,9 @@ void TMainForm::createControls() {
     btAddrRefresh->setGeometry(s.rect(255, 56, 74, 25));
     btAddrRefresh->setEnabled(false);
     acRefresh->link(btAddrRefresh, /*keepButtonState=*/true);
-    for (QWidget* w : {static_cast<QWidget*>(lbServerLanAddr), static_cast<QWidget*>(lbServerInetAddr),
-                       static_cast<QWidget*>(edServerLanAddr),
-                       static_cast<QWidget*>(edServerInetAddr)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(lbServerLanAddr), static_cast<QWidget*>(lbServerInetAddr),
+          static_cast<QWidget*>(edServerLanAddr), static_cast<QWidget*>(edServerInetAddr)})
         w->setEnabled(false);
     gbServerAddr->setEnabled(false);
 
@@ -137,11 +157,15 @@ void TMainForm::createControls() {
     rgGameType = new RadioGroup(q("Spieltyp"), {q("Singleplayer"), q("Multiplayer")}, this);
     rgGameType->setGeometry(s.rect(24, 144, 169, 89));
     rgGameType->setItemIndex(0);
-    rgGameType->onClick = [this] { rgGameTypeClick(); };
+    rgGameType->onClick = [this] {
+        rgGameTypeClick();
+    };
     rgClientServer = new RadioGroup(q("Client / Server"), {q("Client"), q("Server")}, this);
     rgClientServer->setGeometry(s.rect(200, 144, 169, 89));
     rgClientServer->setItemIndex(0);
-    rgClientServer->onClick = [this] { rgClientServerClick(); };
+    rgClientServer->onClick = [this] {
+        rgClientServerClick();
+    };
     rgClientServer->setEnabled(false);
 
     btLaunch = new QPushButton(this);
@@ -186,25 +210,37 @@ void TMainForm::createControls() {
             label->resize(std::min(label->sizeHint().width(), room), label->height());
     }
 
-    const std::pair<QWidget*, const char*> names[] = {
-        {gbServerAddr, "gbServerAddr"},       {lbServerLanAddr, "lbServerLanAddr"},
-        {lbServerInetAddr, "lbServerInetAddr"}, {edServerLanAddr, "edServerLanAddr"},
-        {edServerInetAddr, "edServerInetAddr"}, {btAddrRefresh, "btAddrRefresh"},
-        {gbClientAddr, "gbClientAddr"},       {lbClientServerAddr, "lbClientServerAddr"},
-        {edClientServerAddr, "edClientServerAddr"}, {btTestSrv, "btTestSrv"},
-        {gbInstallation, "gbInstallation"},   {cbInstallation, "cbInstallation"},
-        {btInstEdit, "btInstEdit"},           {edPath, "edPath"},
-        {btDelete, "btDelete"},               {rgGameType, "rgGameType"},
-        {rgClientServer, "rgClientServer"},   {btLaunch, "btLaunch"},
-        {btCancel, "btCancel"}};
+    const std::pair<QWidget*, const char*> names[] = {{gbServerAddr, "gbServerAddr"},
+                                                      {lbServerLanAddr, "lbServerLanAddr"},
+                                                      {lbServerInetAddr, "lbServerInetAddr"},
+                                                      {edServerLanAddr, "edServerLanAddr"},
+                                                      {edServerInetAddr, "edServerInetAddr"},
+                                                      {btAddrRefresh, "btAddrRefresh"},
+                                                      {gbClientAddr, "gbClientAddr"},
+                                                      {lbClientServerAddr, "lbClientServerAddr"},
+                                                      {edClientServerAddr, "edClientServerAddr"},
+                                                      {btTestSrv, "btTestSrv"},
+                                                      {gbInstallation, "gbInstallation"},
+                                                      {cbInstallation, "cbInstallation"},
+                                                      {btInstEdit, "btInstEdit"},
+                                                      {edPath, "edPath"},
+                                                      {btDelete, "btDelete"},
+                                                      {rgGameType, "rgGameType"},
+                                                      {rgClientServer, "rgClientServer"},
+                                                      {btLaunch, "btLaunch"},
+                                                      {btCancel, "btCancel"}};
     for (const auto& [widget, name] : names)
         widget->setObjectName(QString::fromLatin1(name));
     setObjectName(QStringLiteral("MainForm"));
 
     webTimer = new WindowTimer(this);
-    webTimer->OnTimer = [this] { webTimerTimer(); };
+    webTimer->OnTimer = [this] {
+        webTimerTimer();
+    };
     udpTimer = new WindowTimer(this);
-    udpTimer->OnTimer = [this] { udpTimerTimer(); };
+    udpTimer->OnTimer = [this] {
+        udpTimerTimer();
+    };
 
     psock = new TPowersock(this);
     psock->Port = 0;
@@ -223,7 +259,8 @@ void TMainForm::LoadSettings() {
     if (reg.openKey(keyPath_, true)) {
         try {
             rgGameType->setItemIndex(reg.readInteger(ValGameType));
-            edClientServerAddr->setText(QString::fromStdString(reg.readString(ValClientServerAddr)));
+            edClientServerAddr->setText(
+                QString::fromStdString(reg.readString(ValClientServerAddr)));
             rgClientServer->setItemIndex(reg.readInteger(ValClientServer));
         } catch (const std::exception&) {
             // First run, or a value of the wrong type: start from the layout's choices.
@@ -344,7 +381,9 @@ bool TMainForm::FormCloseQuery() {
     return true;
 }
 
-void TMainForm::btCancelClick() { close(); }
+void TMainForm::btCancelClick() {
+    close();
+}
 
 bool TMainForm::FormHelp(int /*command*/, long data, bool& /*callHelp*/) {
     dialogs().messageBox("On Help " + std::to_string(data));

@@ -12,7 +12,9 @@
 
 namespace velmar {
 
-void TMainForm::acRefreshUpdate() { acRefresh->setEnabled(!webTimer->Enabled()); }
+void TMainForm::acRefreshUpdate() {
+    acRefresh->setEnabled(!webTimer->Enabled());
+}
 
 void TMainForm::acRefreshExecute() {
     edServerLanAddr->setText(QString::fromStdString(psock->LocalIP()));

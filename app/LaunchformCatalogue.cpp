@@ -9,7 +9,9 @@
 
 namespace velmar {
 
-std::string& TMainForm::InstallationFolder(const std::string& name) { return Installations[name]; }
+std::string& TMainForm::InstallationFolder(const std::string& name) {
+    return Installations[name];
+}
 
 void TMainForm::cbInstallationChange() {
     if (cbInstallation->currentIndex() >= 0) {

@@ -24,7 +24,8 @@ inline constexpr unsigned DefaultIpTimeout = 7000;
 // The page that shows the caller's public address.
 // The project runs no such page itself: the default names a reserved host that never resolves,
 // so no player's address goes to a stranger until the player points IpServerUrl at a page.
-inline constexpr const char* DefaultIpServerUrl = "http://whatismyip.velmar-tides.example/whatismyip.php";
+inline constexpr const char* DefaultIpServerUrl =
+    "http://whatismyip.velmar-tides.example/whatismyip.php";
 
 // Installation name -> folder, ordered by unsigned byte-wise comparison of the names; letter
 // case matters here (the stored value names ignore it).

@@ -9,7 +9,9 @@
 
 namespace velmar {
 
-bool ownEnabled(const QWidget* widget) { return !widget->testAttribute(Qt::WA_ForceDisabled); }
+bool ownEnabled(const QWidget* widget) {
+    return !widget->testAttribute(Qt::WA_ForceDisabled);
+}
 
 Action::Action(const QString& caption, QObject* parent) : QObject(parent), caption_(caption) {}
 
@@ -48,9 +50,8 @@ void Action::link(QPushButton* button, bool keepButtonState) {
         if (self)
             Guarded([&] { self->execute(); });
     });
-    QObject::connect(button, &QObject::destroyed, this, [this, button] {
-        std::erase(buttons_, static_cast<QPushButton*>(button));
-    });
+    QObject::connect(button, &QObject::destroyed, this,
+                     [this, button] { std::erase(buttons_, static_cast<QPushButton*>(button)); });
 }
 
 ActionList::ActionList(QObject* parent) : QObject(parent) {

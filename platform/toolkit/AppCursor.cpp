@@ -22,6 +22,8 @@ void setAppCursor(AppCursor cursor) {
         QApplication::setOverrideCursor(QCursor(Qt::WhatsThisCursor));
 }
 
-AppCursor appCursor() { return current; }
+AppCursor appCursor() {
+    return current;
+}
 
 } // namespace velmar

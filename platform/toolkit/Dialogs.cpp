@@ -15,7 +15,9 @@ namespace velmar {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 void centre(QWidget* w) {
     w->adjustSize();
@@ -49,9 +51,13 @@ Dialogs* installed = nullptr;
 
 } // namespace
 
-void QtDialogs::messageBox(const std::string& text) { okBox(text, QMessageBox::NoIcon); }
+void QtDialogs::messageBox(const std::string& text) {
+    okBox(text, QMessageBox::NoIcon);
+}
 
-void QtDialogs::errorBox(const std::string& text) { okBox(text, QMessageBox::Critical); }
+void QtDialogs::errorBox(const std::string& text) {
+    okBox(text, QMessageBox::Critical);
+}
 
 bool QtDialogs::confirm(const std::string& text) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), q(text),
@@ -110,6 +116,8 @@ Dialogs& dialogs() {
     return installed ? *installed : real;
 }
 
-void setDialogs(Dialogs* d) { installed = d; }
+void setDialogs(Dialogs* d) {
+    installed = d;
+}
 
 } // namespace velmar

@@ -49,20 +49,26 @@ protected:
                 savedEnv_.emplace_back(name, value);
             unsetenv(name);
         }
-        server.answers["/page"] =
-            test::HttpStandIn::response(200, "OK", "<html><body><p>Ihre IP: 84.133.2.17</p></body></html>");
-        server.answers["/second"] = test::HttpStandIn::response(200, "OK", "<body>Ihre IP: 10.20.30.40</body>");
-        server.answers["/noaddress"] = test::HttpStandIn::response(200, "OK", "<body>Keine Adresse</body>");
+        server.answers["/page"] = test::HttpStandIn::response(
+            200, "OK", "<html><body><p>Ihre IP: 84.133.2.17</p></body></html>");
+        server.answers["/second"] =
+            test::HttpStandIn::response(200, "OK", "<body>Ihre IP: 10.20.30.40</body>");
+        server.answers["/noaddress"] =
+            test::HttpStandIn::response(200, "OK", "<body>Keine Adresse</body>");
         server.answers["/empty"] = test::HttpStandIn::response(200, "OK", "");
-        server.answers["/404"] = test::HttpStandIn::response(404, "Not Found", "<body>84.133.2.17</body>");
-        server.answers["/500"] = test::HttpStandIn::response(500, "Internal Server Error", "<body>84.133.2.17</body>");
-        server.answers["/latin1"] = test::HttpStandIn::response(200, "OK", "<body>F\xfcr Sie: 84.133.2.17</body>",
-                                             "Content-Type: text/html; charset=ISO-8859-1\r\n")
-                                        .replace("Content-Type: text/html\r\n", "");
+        server.answers["/404"] =
+            test::HttpStandIn::response(404, "Not Found", "<body>84.133.2.17</body>");
+        server.answers["/500"] =
+            test::HttpStandIn::response(500, "Internal Server Error", "<body>84.133.2.17</body>");
+        server.answers["/latin1"] =
+            test::HttpStandIn::response(200, "OK", "<body>F\xfcr Sie: 84.133.2.17</body>",
+                                        "Content-Type: text/html; charset=ISO-8859-1\r\n")
+                .replace("Content-Type: text/html\r\n", "");
         for (int step = 1; step <= 7; ++step)
             server.answers["/hop/" + QByteArray::number(step)] = test::HttpStandIn::response(
                 302, "Found", "moved", "Location: /hop/" + QByteArray::number(step - 1) + "\r\n");
-        server.answers["/hop/0"] = test::HttpStandIn::response(200, "OK", "<body>after hops 84.133.2.17</body>");
+        server.answers["/hop/0"] =
+            test::HttpStandIn::response(200, "OK", "<body>after hops 84.133.2.17</body>");
 
         fetcher.OnDocumentComplete = [this](std::optional<std::string> text) {
             onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
@@ -140,10 +146,10 @@ TEST_F(PageFetcherTest, RedirectsAreFollowedUpToFiveTimes) {
 
 TEST_F(PageFetcherTest, OnlyTheFirstMebibyteIsRead) {
     const QByteArray filler = "<p>" + QByteArray(2 * 1024 * 1024, 'x') + "</p>";
-    server.answers["/big-early"] =
-        test::HttpStandIn::response(200, "OK", "<body><p>Ihre IP: 84.133.2.17</p>" + filler + "</body>");
-    server.answers["/big-late"] =
-        test::HttpStandIn::response(200, "OK", "<body>" + filler + "<p>Ihre IP: 84.133.2.17</p></body>");
+    server.answers["/big-early"] = test::HttpStandIn::response(
+        200, "OK", "<body><p>Ihre IP: 84.133.2.17</p>" + filler + "</body>");
+    server.answers["/big-late"] = test::HttpStandIn::response(
+        200, "OK", "<body>" + filler + "<p>Ihre IP: 84.133.2.17</p></body>");
 
     const auto early = Fetch(server.url("/big-early"));
     ASSERT_TRUE(early.has_value());

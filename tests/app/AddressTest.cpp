@@ -27,12 +27,15 @@ protected:
         launcherKey().writeString(ValIpServerUrl, url);
         form->rgClientServer->setItemIndex(1);
     }
-    bool lookupEnded() { return processUntil([&] { return !form->webTimer->Enabled(); }); }
+    bool lookupEnded() {
+        return processUntil([&] { return !form->webTimer->Enabled(); });
+    }
     HttpStandIn http;
 };
 
 TEST_F(Address, PageWithAnAddressFillsTheInternetField) {
-    http.answers["/ip"] = HttpStandIn::page("<html><body><p>Ihre IP: 84.133.2.17</p></body></html>");
+    http.answers["/ip"] =
+        HttpStandIn::page("<html><body><p>Ihre IP: 84.133.2.17</p></body></html>");
     TMainForm& w = open();
     becomeHost(http.url("/ip"));
     EXPECT_TRUE(w.webTimer->Enabled());
@@ -92,7 +95,9 @@ TEST_F(Address, SilentServerTimesOutOnceAndNoLateCompletionFollows) {
 TEST_F(Address, TimeOutMessageIsShownOnceHoweverLongItStaysOpen) {
     launcherKey().writeInteger(ValIpTimeout, 100);
     TMainForm& w = open();
-    dialogs.whileMessageOpen = [](const std::string&) { processUntil([] { return false; }, 350); };
+    dialogs.whileMessageOpen = [](const std::string&) {
+        processUntil([] { return false; }, 350);
+    };
     becomeHost(http.url("/never"));
     ASSERT_TRUE(processUntil([&] { return !dialogs.messages.empty(); }));
     EXPECT_EQ(dialogs.messages.size(), 1u);

@@ -38,9 +38,9 @@ TEST_F(GameStart, MissingStarterIsReportedAndTheClientAddressIsStoredAnyway) {
     w.edClientServerAddr->setText("  10.0.0.1 x");
     idle();
     ASSERT_TRUE(w.acStart->execute());
-    EXPECT_EQ(dialogs.messages, std::vector<std::string>{
-                                    "Velmar Tides konnte nicht gestartet werden.\n"
-                                    "No such file or directory"});
+    EXPECT_EQ(dialogs.messages,
+              std::vector<std::string>{"Velmar Tides konnte nicht gestartet werden.\n"
+                                       "No such file or directory"});
     EXPECT_TRUE(w.settings().hasOpenKey()); // reopened after the failure
     EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "  10.0.0.1 x");
     EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(folder));
@@ -65,8 +65,9 @@ TEST_F(GameStart, StarterThatCannotRunSaysExecFormatError) {
     w.cbInstallationChange();
     ASSERT_TRUE(w.acStart->execute());
     EXPECT_EQ(dialogs.messages,
-              (std::vector<std::string>{"Velmar Tides konnte nicht gestartet werden.\nExec format error",
-                                        "Velmar Tides konnte nicht gestartet werden.\nExec format error"}));
+              (std::vector<std::string>{
+                  "Velmar Tides konnte nicht gestartet werden.\nExec format error",
+                  "Velmar Tides konnte nicht gestartet werden.\nExec format error"}));
     EXPECT_TRUE(w.settings().hasOpenKey());
 }
 

@@ -27,10 +27,11 @@ TEST_F(Modes, WindowStatesFollowGameTypeAndRole) {
     w.rgGameType->setItemIndex(1);
     EXPECT_EQ(launcherKey().readInteger(ValGameType), 1);
     EXPECT_TRUE(w.rgClientServer->isEnabled());
-    for (QWidget* c : {static_cast<QWidget*>(w.gbClientAddr), static_cast<QWidget*>(w.edClientServerAddr),
-                       static_cast<QWidget*>(w.lbClientServerAddr), static_cast<QWidget*>(w.btTestSrv),
-                       static_cast<QWidget*>(w.gbServerAddr), static_cast<QWidget*>(w.btAddrRefresh),
-                       static_cast<QWidget*>(w.edServerInetAddr)})
+    for (QWidget* c :
+         {static_cast<QWidget*>(w.gbClientAddr), static_cast<QWidget*>(w.edClientServerAddr),
+          static_cast<QWidget*>(w.lbClientServerAddr), static_cast<QWidget*>(w.btTestSrv),
+          static_cast<QWidget*>(w.gbServerAddr), static_cast<QWidget*>(w.btAddrRefresh),
+          static_cast<QWidget*>(w.edServerInetAddr)})
         EXPECT_TRUE(c->isEnabled()) << c->metaObject()->className();
     EXPECT_TRUE(w.gbClientAddr->isVisible());
 

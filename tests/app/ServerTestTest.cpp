@@ -46,8 +46,8 @@ public:
         for (;;) {
             std::uint8_t buf[4096];
             socklen_t len = sizeof from_;
-            const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0,
-                                         reinterpret_cast<sockaddr*>(&from_), &len);
+            const ssize_t n =
+                ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
             if (n < 0)
                 break;
             got.emplace_back(buf, buf + n);
@@ -81,7 +81,9 @@ std::vector<std::uint8_t> replyBytes(const std::string& version, const std::stri
     return r;
 }
 
-void wait(int ms) { processUntil([] { return false; }, ms); }
+void wait(int ms) {
+    processUntil([] { return false; }, ms);
+}
 
 } // namespace
 
@@ -183,7 +185,8 @@ TEST_F(ServerTest, ReplyWhileTheNoAnswerMessageIsOpenIsShownOnTop) {
     for (int i = 0; i < 6; ++i)
         w.udpTimer->tick();
     ASSERT_EQ(dialogs.messages.size(), 2u);
-    EXPECT_EQ(dialogs.messages[1], "Der Tides-Server ist bereit!\nVersion: 2.0\nName der Session: X");
+    EXPECT_EQ(dialogs.messages[1],
+              "Der Tides-Server ist bereit!\nVersion: 2.0\nName der Session: X");
     EXPECT_EQ(w.myUdp, nullptr);
     EXPECT_FALSE(testForm->isVisible());
 }
@@ -274,7 +277,8 @@ TEST_F(ServerTest, ReplyDuringTheFirstLookupEndsTheTestExactlyOnce) {
     if (dialogs.messages.empty())
         GTEST_SKIP() << "port 53917 is held by another program on this machine";
     EXPECT_EQ(dialogs.messages,
-              std::vector<std::string>{"Der Tides-Server ist bereit!\nVersion: 3.1\nName der Session: Y"});
+              std::vector<std::string>{
+                  "Der Tides-Server ist bereit!\nVersion: 3.1\nName der Session: Y"});
     EXPECT_FALSE(w.udpTimer->Enabled()); // the test did not start after its reply
     EXPECT_EQ(w.myUdp, nullptr);
     EXPECT_FALSE(testForm->isVisible());

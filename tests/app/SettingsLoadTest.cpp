@@ -52,7 +52,7 @@ TEST_F(SettingsLoad, StoredMultiplayerServerShowsOwnAddressesAndStartsTheLookup)
     EXPECT_FALSE(w.gbClientAddr->isVisibleTo(&w));
     EXPECT_TRUE(w.gbServerAddr->isVisibleTo(&w));
     EXPECT_FALSE(w.edServerLanAddr->text().isEmpty()); // the LAN half ran
-    EXPECT_TRUE(w.webTimer->Enabled());                 // the public half is under way
+    EXPECT_TRUE(w.webTimer->Enabled());                // the public half is under way
     EXPECT_EQ(launcherKey().readInteger(ValClientServer), 1);
 }
 

@@ -65,9 +65,10 @@ protected:
         const std::string folder = games.path() + "/" + name;
         std::filesystem::create_directories(folder);
         const std::string starter = folder + "/TidesStartup.exe";
-        std::ofstream(starter) << "#!/bin/sh\n"
-                                  "{ echo \"argc=$#\"; for a in \"$@\"; do echo \"arg=[$a]\"; done;\n"
-                                  "  echo \"cwd=$(pwd)\"; ls -l /proc/$$/fd; } > \"$VELMAR_E2E_OUT\"\n";
+        std::ofstream(starter)
+            << "#!/bin/sh\n"
+               "{ echo \"argc=$#\"; for a in \"$@\"; do echo \"arg=[$a]\"; done;\n"
+               "  echo \"cwd=$(pwd)\"; ls -l /proc/$$/fd; } > \"$VELMAR_E2E_OUT\"\n";
         ::chmod(starter.c_str(), 0755);
         return folder;
     }
@@ -95,7 +96,8 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
     EXPECT_NE(o.find("size=391x407\n"), std::string::npos) << o;
     EXPECT_NE(o.find("fixed=yes\n"), std::string::npos);
     EXPECT_NE(o.find("focus=rgGameType/"), std::string::npos) << o;
-    EXPECT_NE(o.find("widget.cbInstallation=enabled=1 visible=1 text=Standard\n"), std::string::npos);
+    EXPECT_NE(o.find("widget.cbInstallation=enabled=1 visible=1 text=Standard\n"),
+              std::string::npos);
     EXPECT_NE(o.find("widget.gbClientAddr=enabled=0 visible=1 text=Remote Server-Adresse\n"),
               std::string::npos);
     EXPECT_NE(o.find("widget.gbServerAddr=enabled=0 visible=1 text=Eigene Server-Adressen\n"),
@@ -105,13 +107,15 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
               std::string::npos);
     EXPECT_NE(o.find("widget.btLaunch=enabled=1 visible=1 text=Start\n"), std::string::npos);
     EXPECT_NE(o.find("widget.btCancel=enabled=1 visible=1 text=Schließen\n"), std::string::npos);
-    EXPECT_NE(o.find("widget.btInstEdit=enabled=1 visible=1 text=Hinzufügen...\n"), std::string::npos);
+    EXPECT_NE(o.find("widget.btInstEdit=enabled=1 visible=1 text=Hinzufügen...\n"),
+              std::string::npos);
     EXPECT_NE(o.find("widget.btDelete=enabled=1 visible=1 text=Löschen\n"), std::string::npos);
     EXPECT_NE(o.find("testform.visible=0\ntestform.caption=Velmar Tides Server Test\n"),
               std::string::npos);
     EXPECT_EQ(o.find("ERROR"), std::string::npos) << o;
     // The stored choices of a first start.
-    EXPECT_NE(reg("query 'HKCU\\Software\\Tobrel\\VelmarLauncher'").out.find("ClientServer    REG_DWORD    0x0"),
+    EXPECT_NE(reg("query 'HKCU\\Software\\Tobrel\\VelmarLauncher'")
+                  .out.find("ClientServer    REG_DWORD    0x0"),
               std::string::npos);
 }
 
@@ -147,14 +151,16 @@ TEST_F(Launcher, ServerGetsSlashS) {
     seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 1 /f");
     const Outcome r = launcher("enter");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("MESSAGE: Kann Web-Server nicht kontaktieren"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("MESSAGE: Kann Web-Server nicht kontaktieren"), std::string::npos)
+        << r.out;
     EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded();
 }
 
 TEST_F(Launcher, NoRoleGivesOneEmptyArgument) {
     useGame(makeGame("G1"));
     seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
-    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 0xffffffff /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 0xffffffff "
+         "/f");
     const Outcome r = launcher("enter");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(recorded().find("argc=1\narg=[]\n"), std::string::npos) << recorded() << r.out;
@@ -172,8 +178,10 @@ TEST_F(Launcher, MissingStarterIsReportedAndTheLauncherStays) {
     useGame(games.path() + "/nothing here");
     const Outcome r = launcher("enter");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("MESSAGE: Velmar Tides konnte nicht gestartet werden.|No such file or directory\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "MESSAGE: Velmar Tides konnte nicht gestartet werden.|No such file or directory\n"),
+        std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("STILL RUNNING"), std::string::npos);
 }

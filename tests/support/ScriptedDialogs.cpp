@@ -7,8 +7,12 @@
 
 namespace velmar::test {
 
-ScriptedDialogs::ScriptedDialogs() { setDialogs(this); }
-ScriptedDialogs::~ScriptedDialogs() { setDialogs(nullptr); }
+ScriptedDialogs::ScriptedDialogs() {
+    setDialogs(this);
+}
+ScriptedDialogs::~ScriptedDialogs() {
+    setDialogs(nullptr);
+}
 
 void ScriptedDialogs::messageBox(const std::string& text) {
     messages.push_back(text);
@@ -51,7 +55,9 @@ bool ScriptedDialogs::inputQuery(const std::string& title, const std::string& /*
     return answer.accepted;
 }
 
-void ScriptedDialogs::errorBox(const std::string& text) { errors.push_back(text); }
+void ScriptedDialogs::errorBox(const std::string& text) {
+    errors.push_back(text);
+}
 
 bool processUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer timer;

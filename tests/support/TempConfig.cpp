@@ -45,6 +45,8 @@ TempConfig::~TempConfig() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-std::string TempConfig::hiveFile() const { return defaultHiveFile(); }
+std::string TempConfig::hiveFile() const {
+    return defaultHiveFile();
+}
 
 } // namespace velmar::test

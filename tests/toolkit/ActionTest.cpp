@@ -75,7 +75,9 @@ TEST(Actions, ExecuteRunsTheUpdateFirstAndSkipsWhenDisabled) {
         ++updated;
         action.setEnabled(allow);
     };
-    action.onExecute = [&] { ++executed; };
+    action.onExecute = [&] {
+        ++executed;
+    };
     EXPECT_FALSE(action.execute());
     EXPECT_EQ(executed, 0);
     allow = true;
@@ -95,7 +97,9 @@ TEST(Actions, UpdateHandlersRunWhenTheLoopFallsIdle) {
     ActionList list;
     Action action("x");
     int updates = 0;
-    action.onUpdate = [&] { ++updates; };
+    action.onUpdate = [&] {
+        ++updates;
+    };
     list.add(&action);
     const int before = list.passes();
     QEventLoop loop; // a loop that really waits, as the application's does
@@ -110,8 +114,12 @@ TEST(Actions, RaisingUpdateHandlerIsReportedAndTheListGoesOn) {
     ActionList list;
     Action bad("bad"), good("good");
     int goodUpdates = 0;
-    bad.onUpdate = [] { throw std::runtime_error("update failed"); };
-    good.onUpdate = [&] { ++goodUpdates; };
+    bad.onUpdate = [] {
+        throw std::runtime_error("update failed");
+    };
+    good.onUpdate = [&] {
+        ++goodUpdates;
+    };
     list.add(&bad);
     list.add(&good);
     list.updateAll();
@@ -124,7 +132,9 @@ TEST(Actions, RaisingUpdateHandlerIsReportedAndTheListGoesOn) {
 TEST(RadioGroups, HandlerRunsOnEveryChangeAndNeverOnReselect) {
     RadioGroup group("Spieltyp", {"Singleplayer", "Multiplayer"});
     int clicks = 0;
-    group.onClick = [&] { ++clicks; };
+    group.onClick = [&] {
+        ++clicks;
+    };
     EXPECT_EQ(group.itemIndex(), -1);
     group.setItemIndex(0);
     EXPECT_EQ(clicks, 1);
@@ -183,7 +193,9 @@ TEST(ErrorBox, ErrorEscapingAHandlerIsShownAndTheLoopGoesOn) {
 TEST(WindowTimers, IntervalZeroNeverFiresButStaysEnabled) {
     WindowTimer timer;
     int ticks = 0;
-    timer.OnTimer = [&] { ++ticks; };
+    timer.OnTimer = [&] {
+        ++ticks;
+    };
     timer.setInterval(0);
     timer.setEnabled(true);
     test::processUntil([] { return false; }, 60);
@@ -203,7 +215,9 @@ TEST(WindowTimers, IntervalZeroNeverFiresButStaysEnabled) {
 TEST(WindowTimers, HugeIntervalsAreAccepted) {
     WindowTimer timer;
     int ticks = 0;
-    timer.OnTimer = [&] { ++ticks; };
+    timer.OnTimer = [&] {
+        ++ticks;
+    };
     timer.setInterval(0xFFFFFFFFu); // a negative stored time-out read as unsigned
     timer.setEnabled(true);
     test::processUntil([] { return false; }, 30);

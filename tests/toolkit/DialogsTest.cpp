@@ -74,7 +74,8 @@ TEST(RealDialogs, ConfirmationOkByEnterCancelByEsc) {
     EXPECT_FALSE(d.confirm("Löschen dieses Eintrags - sicher?"));
     EXPECT_EQ(title, QString("Confirm"));
 
-    whenModalOpens([&](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); });
+    whenModalOpens(
+        [&](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); });
     EXPECT_TRUE(d.confirm("Löschen dieses Eintrags - sicher?"));
 
     whenModalOpens([&](QWidget* w) { w->close(); }); // the title bar's close button
@@ -116,7 +117,8 @@ TEST(RealDialogs, FolderBrowserReturnsTheChosenFolderOrNothing) {
         dialog->selectFile(folder);
         static_cast<QDialog*>(dialog)->accept(); // as the Choose button does
     });
-    EXPECT_EQ(QString::fromStdString(d.browseFolder("Bitte eine weitere Velmar Tides Installation auswählen:")),
+    EXPECT_EQ(QString::fromStdString(
+                  d.browseFolder("Bitte eine weitere Velmar Tides Installation auswählen:")),
               folder);
     whenModalOpens([&](QWidget* w) { qobject_cast<QFileDialog*>(w)->reject(); });
     EXPECT_EQ(d.browseFolder("x"), "");

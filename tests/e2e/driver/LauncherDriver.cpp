@@ -34,9 +34,7 @@ public:
         return false;
     }
     std::string browseFolder(const std::string&) override { return {}; }
-    bool inputQuery(const std::string&, const std::string&, std::string&) override {
-        return false;
-    }
+    bool inputQuery(const std::string&, const std::string&, std::string&) override { return false; }
 
 private:
     static void print(const char* kind, std::string text) {
@@ -69,11 +67,11 @@ void report() {
              QString("enabled=%1 visible=%2 text=%3")
                  .arg(c->isEnabled() ? 1 : 0)
                  .arg(c->isVisibleTo(w) ? 1 : 0)
-                 .arg(qobject_cast<QPushButton*>(c)  ? qobject_cast<QPushButton*>(c)->text()
-                      : qobject_cast<QLineEdit*>(c)  ? qobject_cast<QLineEdit*>(c)->text()
-                      : qobject_cast<QGroupBox*>(c)  ? qobject_cast<QGroupBox*>(c)->title()
-                      : qobject_cast<QComboBox*>(c)  ? qobject_cast<QComboBox*>(c)->currentText()
-                                                     : QString()));
+                 .arg(qobject_cast<QPushButton*>(c) ? qobject_cast<QPushButton*>(c)->text()
+                      : qobject_cast<QLineEdit*>(c) ? qobject_cast<QLineEdit*>(c)->text()
+                      : qobject_cast<QGroupBox*>(c) ? qobject_cast<QGroupBox*>(c)->title()
+                      : qobject_cast<QComboBox*>(c) ? qobject_cast<QComboBox*>(c)->currentText()
+                                                    : QString()));
     }
     line("testform.visible", srvTestForm && srvTestForm->isVisible() ? "1" : "0");
     line("testform.caption", srvTestForm ? srvTestForm->windowTitle() : QString());
@@ -97,7 +95,7 @@ int main(int argc, char** argv) {
                     QApplication::processEvents(QEventLoop::AllEvents, 10);
                 MainForm->ActionList1->updateAll();
                 QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
-                                                               : static_cast<QWidget*>(MainForm);
+                                                              : static_cast<QWidget*>(MainForm);
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
                 QApplication::sendEvent(target, &press);
                 std::printf("STILL RUNNING\n");

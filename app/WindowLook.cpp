@@ -9,7 +9,11 @@ namespace velmar {
 void applyWindowLook(QWidget* window) {
     // Font matching falls back to the sans-serif face by the style hint when the family is
     // missing, without enumerating the installed fonts at start-up.
-    QFont f(QStringLiteral("MS Sans Serif"));
+    QFont f;
+    // Liberation Sans has Arial's widths, close to the designed font's, so texts fit their
+    // designed boxes.
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arial")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(Scale(window)(11));
     window->setFont(f);

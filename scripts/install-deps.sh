@@ -9,7 +9,8 @@ packages=(
     libsqlite3-dev libpcre2-dev libxml2-dev     # the registry store, dotted-quad matching, page text
     libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
     clang clang-format libclang-rt-14-dev       # formatting check, fuzzing
-    xvfb xauth imagemagick fonts-dejavu-core    # a display for machines without one, screenshots
+    fonts-dejavu-core fonts-liberation2         # the window font (Arial widths) and a fallback
+    xvfb xauth imagemagick                      # a display for machines without one, screenshots
 )
 
 missing=()

@@ -82,8 +82,14 @@ std::int32_t Registry::readInteger(const std::string& name) {
 }
 
 void Registry::write(const std::string& name, std::uint32_t type, std::vector<std::uint8_t> data) {
-    if (!open_ || !backend_.writeValue(root_, path_, RegValue{name, type, std::move(data)}))
-        throw RegistryError(quoted("Failed to set data for", name));
+    if (open_ && backend_.writeValue(root_, path_, RegValue{name, type, std::move(data)}))
+        return;
+    // Say why when the store itself is the reason (an unreadable registry file, for one): a
+    // user can act on that, not on the bare failure.
+    std::string why;
+    if (open_ || !backend_.keyExists(root_, ""))
+        why = backend_.lastError();
+    throw RegistryError(quoted("Failed to set data for", name) + (why.empty() ? "" : ": " + why));
 }
 
 namespace {

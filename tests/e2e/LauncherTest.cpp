@@ -193,7 +193,11 @@ TEST_F(Launcher, UnreadableHiveIsReportedAndLeftAlone) {
     std::ofstream(dir + "/registry.db") << garbage;
     const Outcome r = launcher("report");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("ERROR: "), std::string::npos) << r.out;
+    // The error box names the file and what is wrong with it.
+    EXPECT_NE(r.out.find("ERROR: Failed to set data for 'LastInstallation': the registry file " +
+                         dir + "/registry.db is not a database."),
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(r.out.find("caption="), std::string::npos); // no window came up
     std::ifstream in(dir + "/registry.db");
     std::stringstream s;

@@ -111,7 +111,9 @@ TEST_F(RegistryTest, WithoutAnOpenKeyWritesFailAndReadsFindNothing) {
 TEST_F(RegistryTest, AWriteToAKeyDeletedMeanwhileIsAnError) {
     Registry reg = openLauncher();
     ASSERT_TRUE(store.deleteKey(Hive::CurrentUser, "Software\\Tobrel"));
-    EXPECT_EQ(errorOf([&] { reg.writeString("A", "b"); }), "Failed to set data for 'A'");
+    EXPECT_EQ(
+        errorOf([&] { reg.writeString("A", "b"); }),
+        "Failed to set data for 'A': the key Software\\Tobrel\\VelmarLauncher does not exist");
     EXPECT_FALSE(store.keyExists(Hive::CurrentUser, LauncherKey));
 }
 

@@ -2,12 +2,14 @@
 
 #include "app/Launchform.h"
 #include "app/Progbar.h"
+#include "app/WindowLook.h"
 #include "platform/toolkit/Application.h"
 
 #include <QIcon>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 #include <QTimer>
 
 namespace velmar {
@@ -49,6 +51,9 @@ QIcon LauncherIcon() {
 int RunLauncher(int argc, char** argv, const std::function<void()>& afterShow) {
     Application app(argc, argv);
     app.setWindowIcon(LauncherIcon());
+    // Every window and box of the program uses the window font: one face to load at start-up.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        QApplication::setFont(WindowFont(screen->logicalDotsPerInchY() / 96.0));
     // Component-object initialisation has no counterpart here: the page fetcher needs none.
     Guarded([&] {
         MainForm = new TMainForm();

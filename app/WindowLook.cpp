@@ -6,18 +6,18 @@
 
 namespace velmar {
 
-void applyWindowLook(QWidget* window) {
-    // Font matching falls back to the sans-serif face by the style hint when the family is
-    // missing, without enumerating the installed fonts at start-up.
+QFont WindowFont(double scale) {
     QFont f;
     // Liberation Sans has Arial's widths, close to the designed font's, so texts fit their
     // designed boxes.
     f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
                    QStringLiteral("Arial")});
     f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(Scale(window)(11));
-    window->setFont(f);
+    f.setPixelSize(static_cast<int>(11 * scale + 0.5));
+    return f;
 }
+
+void applyWindowLook(QWidget* window) { window->setFont(WindowFont(Scale(window).factor())); }
 
 Scale::Scale(const QWidget* w) {
     const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();

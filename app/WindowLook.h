@@ -1,17 +1,21 @@
 #pragma once
 // What both windows share: the window font and the scaling of designed pixel sizes (96 dpi) to
 // the screen's text size.
+#include <QFont>
 #include <QRect>
 #include <QWidget>
 
 namespace velmar {
 
-// "MS Sans Serif" where installed, otherwise the sans-serif face; 11 pixels high either way.
+// "MS Sans Serif" where installed, otherwise a face of the same widths; 11 pixels high (at
+// 96 dpi) either way.
+QFont WindowFont(double scale = 1.0);
 void applyWindowLook(QWidget* window);
 
 class Scale {
 public:
     explicit Scale(const QWidget* w);
+    double factor() const { return factor_; }
     int operator()(int designed) const { return static_cast<int>(designed * factor_ + 0.5); }
     QRect rect(int l, int t, int w, int h) const {
         return QRect((*this)(l), (*this)(t), (*this)(w), (*this)(h));

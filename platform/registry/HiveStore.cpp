@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace velmar {
 
@@ -69,6 +70,7 @@ public:
             sqlite3_clear_bindings(stmt_);
         }
     }
+    Statement(Statement&& other) noexcept : stmt_(std::exchange(other.stmt_, nullptr)) {}
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -177,9 +179,48 @@ private:
     bool exec(const char* sql);
     Statement prepare(const char* sql);
     std::optional<KeyPath> parsePath(const std::string& path);
+    // The store opened and the path parsed; nullopt, with the error set, when either fails.
+    std::optional<KeyPath> openPath(const std::string& path);
     // The id of the key, 0 when it does not exist, nullopt on failure.
     std::optional<std::int64_t> keyId(Hive hive, const std::string& fold);
+    // The id of the key, which must exist. nullopt, with the error set, when it does not exist
+    // or the lookup fails; an open write transaction is then rolled back first.
+    std::optional<std::int64_t> existingKeyId(Hive hive, const KeyPath& kp);
+    // The rows that `sql` selects for the existing key at `path` (its id bound to ?1), each
+    // made into an item by `row`; empty, with the error set, on failure.
+    template <typename Item, typename Row>
+    std::vector<Item> keyRows(Hive hive, const std::string& path, const char* sql, Row row) {
+        std::vector<Item> out;
+        auto kp = openPath(path);
+        if (!kp)
+            return out;
+        auto id = existingKeyId(hive, *kp);
+        if (!id)
+            return out;
+        Statement st = prepare(sql);
+        if (!st)
+            return out;
+        st.bind(1, *id);
+        int rc;
+        while ((rc = st.step()) == SQLITE_ROW)
+            out.push_back(row(st));
+        if (rc != SQLITE_DONE) {
+            sqlFail(rc);
+            out.clear();
+            return out;
+        }
+        error_.clear();
+        return out;
+    }
     bool beginWrite();
+    // A statement of the open write transaction; a null one, with the error set and the
+    // transaction rolled back, on failure.
+    Statement prepareInWrite(const char* sql);
+    // Runs a statement of the open write transaction to its end; false, with the error set and
+    // the transaction rolled back, on failure.
+    bool stepInWrite(Statement& st);
+    // Commits the open write transaction and clears the error; false, with the error set and
+    // the transaction rolled back, on failure.
     bool commit();
     void rollback() { exec("ROLLBACK"); }
 
@@ -371,10 +412,28 @@ bool HiveStore::beginWrite() {
     return exec("BEGIN IMMEDIATE");
 }
 
+Statement HiveStore::prepareInWrite(const char* sql) {
+    Statement st = prepare(sql);
+    if (!st)
+        rollback();
+    return st;
+}
+
+bool HiveStore::stepInWrite(Statement& st) {
+    int rc = st.step();
+    if (rc == SQLITE_DONE)
+        return true;
+    sqlFail(rc);
+    rollback();
+    return false;
+}
+
 bool HiveStore::commit() {
     int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
+    if (rc == SQLITE_OK) {
+        error_.clear();
         return true;
+    }
     sqlFail(rc);
     if (!sqlite3_get_autocommit(db_))
         rollback();
@@ -410,6 +469,12 @@ std::optional<KeyPath> HiveStore::parsePath(const std::string& path) {
     return kp;
 }
 
+std::optional<KeyPath> HiveStore::openPath(const std::string& path) {
+    if (!ensureOpen())
+        return std::nullopt;
+    return parsePath(path);
+}
+
 std::optional<std::int64_t> HiveStore::keyId(Hive hive, const std::string& fold) {
     Statement st = prepare("SELECT id FROM reg_keys WHERE hive=?1 AND fold=?2");
     if (!st)
@@ -425,10 +490,19 @@ std::optional<std::int64_t> HiveStore::keyId(Hive hive, const std::string& fold)
     return std::nullopt;
 }
 
+std::optional<std::int64_t> HiveStore::existingKeyId(Hive hive, const KeyPath& kp) {
+    auto id = keyId(hive, kp.fold);
+    if (id && *id != 0)
+        return id;
+    if (!sqlite3_get_autocommit(db_))
+        rollback();
+    if (id)
+        fail("the key " + kp.text + " does not exist");
+    return std::nullopt;
+}
+
 bool HiveStore::keyExistsOnce(Hive hive, const std::string& path) {
-    if (!ensureOpen())
-        return false;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp)
         return false;
     auto id = keyId(hive, kp->fold);
@@ -439,9 +513,7 @@ bool HiveStore::keyExistsOnce(Hive hive, const std::string& path) {
 }
 
 bool HiveStore::createKeyOnce(Hive hive, const std::string& path) {
-    if (!ensureOpen())
-        return false;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp || !beginWrite())
         return false;
     auto parent = keyId(hive, "");
@@ -460,79 +532,55 @@ bool HiveStore::createKeyOnce(Hive hive, const std::string& path) {
             return false;
         }
         if (*id == 0) {
-            Statement ins =
-                prepare("INSERT INTO reg_keys(hive, parent, name, fold) VALUES (?1, ?2, ?3, ?4)");
-            if (!ins) {
-                rollback();
+            Statement ins = prepareInWrite(
+                "INSERT INTO reg_keys(hive, parent, name, fold) VALUES (?1, ?2, ?3, ?4)");
+            if (!ins)
                 return false;
-            }
             ins.bind(1, hiveNumber(hive));
             ins.bind(2, *parent);
             ins.bindBytes(3, part);
             ins.bindBytes(4, fold);
-            int rc = ins.step();
-            if (rc != SQLITE_DONE) {
-                sqlFail(rc);
-                rollback();
+            if (!stepInWrite(ins))
                 return false;
-            }
             id = sqlite3_last_insert_rowid(db_);
         }
         parent = id;
     }
-    if (!commit())
-        return false;
-    error_.clear();
-    return true;
+    return commit();
 }
 
 bool HiveStore::deleteKeyOnce(Hive hive, const std::string& path) {
-    if (!ensureOpen())
-        return false;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp)
         return false;
     if (kp->parts.empty())
         return fail("the root of a hive can not be deleted");
     if (!beginWrite())
         return false;
-    auto id = keyId(hive, kp->fold);
-    if (!id || *id == 0) {
-        rollback();
-        return id ? fail("the key " + kp->text + " does not exist") : false;
-    }
+    auto id = existingKeyId(hive, *kp);
+    if (!id)
+        return false;
     const std::string prefix = kp->fold + '\\';
     for (const char* sql :
          {"DELETE FROM reg_values WHERE key IN (SELECT id FROM reg_keys WHERE hive=?1 AND "
           "(fold=?2 OR substr(fold, 1, ?3)=?4))",
           "DELETE FROM reg_keys WHERE hive=?1 AND (fold=?2 OR substr(fold, 1, ?3)=?4)"}) {
-        Statement st = prepare(sql);
-        if (!st) {
-            rollback();
+        Statement st = prepareInWrite(sql);
+        if (!st)
             return false;
-        }
         st.bind(1, hiveNumber(hive));
         st.bindBytes(2, kp->fold);
         st.bind(3, static_cast<std::int64_t>(prefix.size()));
         st.bindBytes(4, prefix);
-        int rc = st.step();
-        if (rc != SQLITE_DONE) {
-            sqlFail(rc);
-            rollback();
+        if (!stepInWrite(st))
             return false;
-        }
     }
-    if (!commit())
-        return false;
-    error_.clear();
-    return true;
+    return commit();
 }
 
 std::optional<RegValue> HiveStore::readValueOnce(Hive hive, const std::string& path,
                                                  const std::string& name) {
-    if (!ensureOpen())
-        return std::nullopt;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp)
         return std::nullopt;
     Statement st = prepare("SELECT v.name, v.type, v.data FROM reg_values v JOIN reg_keys k ON "
@@ -557,129 +605,60 @@ std::optional<RegValue> HiveStore::readValueOnce(Hive hive, const std::string& p
 }
 
 bool HiveStore::writeValueOnce(Hive hive, const std::string& path, const RegValue& value) {
-    if (!ensureOpen())
-        return false;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp || !beginWrite())
         return false;
-    auto id = keyId(hive, kp->fold);
-    if (!id || *id == 0) {
-        rollback();
-        return id ? fail("the key " + kp->text + " does not exist") : false;
-    }
-    Statement st =
-        prepare("INSERT INTO reg_values(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
-                "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
-    if (!st) {
-        rollback();
+    auto id = existingKeyId(hive, *kp);
+    if (!id)
         return false;
-    }
+    Statement st = prepareInWrite(
+        "INSERT INTO reg_values(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
+        "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
+    if (!st)
+        return false;
     st.bind(1, *id);
     st.bindBytes(2, value.name);
     st.bindBytes(3, foldName(value.name));
     st.bind(4, value.type);
     st.bindBytes(5, value.data.data(), value.data.size());
-    int rc = st.step();
-    if (rc != SQLITE_DONE) {
-        sqlFail(rc);
-        rollback();
+    if (!stepInWrite(st))
         return false;
-    }
-    if (!commit())
-        return false;
-    error_.clear();
-    return true;
+    return commit();
 }
 
 bool HiveStore::deleteValueOnce(Hive hive, const std::string& path, const std::string& name) {
-    if (!ensureOpen())
-        return false;
-    auto kp = parsePath(path);
+    auto kp = openPath(path);
     if (!kp || !beginWrite())
         return false;
-    Statement st = prepare("DELETE FROM reg_values WHERE fold=?3 AND key=(SELECT id FROM "
-                           "reg_keys WHERE hive=?1 AND fold=?2)");
-    if (!st) {
-        rollback();
+    Statement st = prepareInWrite("DELETE FROM reg_values WHERE fold=?3 AND key=(SELECT id FROM "
+                                  "reg_keys WHERE hive=?1 AND fold=?2)");
+    if (!st)
         return false;
-    }
     st.bind(1, hiveNumber(hive));
     st.bindBytes(2, kp->fold);
     st.bindBytes(3, foldName(name));
-    int rc = st.step();
-    if (rc != SQLITE_DONE) {
-        sqlFail(rc);
-        rollback();
+    if (!stepInWrite(st))
         return false;
-    }
     const bool deleted = sqlite3_changes(db_) > 0;
     if (!commit())
         return false;
     if (!deleted)
         return fail("the value \"" + name + "\" does not exist in the key " + kp->text);
-    error_.clear();
     return true;
 }
 
 std::vector<RegValue> HiveStore::valuesOnce(Hive hive, const std::string& path) {
-    std::vector<RegValue> out;
-    if (!ensureOpen())
-        return out;
-    auto kp = parsePath(path);
-    if (!kp)
-        return out;
-    auto id = keyId(hive, kp->fold);
-    if (!id)
-        return out;
-    if (*id == 0) {
-        fail("the key " + kp->text + " does not exist");
-        return out;
-    }
-    Statement st = prepare("SELECT name, type, data FROM reg_values WHERE key=?1 ORDER BY id");
-    if (!st)
-        return out;
-    st.bind(1, *id);
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW)
-        out.push_back(RegValue{st.textColumn(0), static_cast<std::uint32_t>(st.intColumn(1)),
-                               st.bytesColumn(2)});
-    if (rc != SQLITE_DONE) {
-        sqlFail(rc);
-        out.clear();
-        return out;
-    }
-    error_.clear();
-    return out;
+    return keyRows<RegValue>(
+        hive, path, "SELECT name, type, data FROM reg_values WHERE key=?1 ORDER BY id",
+        [](Statement& st) {
+            return RegValue{st.textColumn(0), static_cast<std::uint32_t>(st.intColumn(1)),
+                            st.bytesColumn(2)};
+        });
 }
 
 std::vector<std::string> HiveStore::subkeysOnce(Hive hive, const std::string& path) {
-    std::vector<std::string> out;
-    if (!ensureOpen())
-        return out;
-    auto kp = parsePath(path);
-    if (!kp)
-        return out;
-    auto id = keyId(hive, kp->fold);
-    if (!id)
-        return out;
-    if (*id == 0) {
-        fail("the key " + kp->text + " does not exist");
-        return out;
-    }
-    Statement st = prepare("SELECT name FROM reg_keys WHERE parent=?1 ORDER BY id");
-    if (!st)
-        return out;
-    st.bind(1, *id);
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW)
-        out.push_back(st.textColumn(0));
-    if (rc != SQLITE_DONE) {
-        sqlFail(rc);
-        out.clear();
-        return out;
-    }
-    error_.clear();
-    return out;
+    return keyRows<std::string>(hive, path, "SELECT name FROM reg_keys WHERE parent=?1 ORDER BY id",
+                                [](Statement& st) { return st.textColumn(0); });
 }
 
 std::unique_ptr<RegistryBackend>& defaultSlot() {

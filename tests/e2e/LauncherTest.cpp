@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,12 +53,7 @@ protected:
     }
     void seed(const std::string& args) { ASSERT_EQ(reg(args).status, 0) << args; }
     std::string record() const { return games.path() + "/record.txt"; }
-    std::string recorded() const {
-        std::ifstream in(record());
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string recorded() const { return readFile(record()); }
     // A folder holding the stand-in starter.
     std::string makeGame(const std::string& name) {
         const std::string folder = games.path() + "/" + name;
@@ -190,7 +184,7 @@ TEST_F(Launcher, UnreadableHiveIsReportedAndLeftAlone) {
     const std::string dir = config.path() + "/VelmarLauncher";
     std::filesystem::create_directories(dir);
     const std::string garbage(5000, 'x');
-    std::ofstream(dir + "/registry.db") << garbage;
+    writeFile(dir + "/registry.db", garbage);
     const Outcome r = launcher("report");
     EXPECT_EQ(r.status, 0);
     // The error box names the file and what is wrong with it.
@@ -199,8 +193,5 @@ TEST_F(Launcher, UnreadableHiveIsReportedAndLeftAlone) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("caption="), std::string::npos); // no window came up
-    std::ifstream in(dir + "/registry.db");
-    std::stringstream s;
-    s << in.rdbuf();
-    EXPECT_EQ(s.str(), garbage);
+    EXPECT_EQ(readFile(dir + "/registry.db"), garbage);
 }

@@ -9,8 +9,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,18 +16,6 @@ using namespace velmar;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readAll(const std::string& file) {
-    std::ifstream f(file, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void writeAll(const std::string& file, const std::string& bytes) {
-    std::ofstream f(file, std::ios::binary | std::ios::trunc);
-    f << bytes;
-}
 
 std::vector<std::string> listing(const std::string& dir) {
     std::vector<std::string> names;
@@ -68,12 +54,12 @@ TEST(HiveStore, AGarbageFileIsLeftAsItIs) {
     std::string garbage(5000, '\0');
     for (std::size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = static_cast<char>(i * 7919 % 251);
-    writeAll(file, garbage);
+    test::writeFile(file, garbage);
     {
         auto store = openHiveStore(file);
         expectUnusable(*store, file, "is not a database");
     }
-    EXPECT_EQ(readAll(file), garbage);
+    EXPECT_EQ(test::readFile(file), garbage);
     EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"registry.db"});
 }
 
@@ -88,10 +74,10 @@ TEST(HiveStore, ATruncatedHiveIsLeftAsItIs) {
                 Hive::CurrentUser, "Software\\Tobrel",
                 {"V" + std::to_string(i), RegSz, std::vector<std::uint8_t>(300, 'x')}));
     }
-    const std::string whole = readAll(file);
+    const std::string whole = test::readFile(file);
     ASSERT_GT(whole.size(), 8192u);
     const std::string cut = whole.substr(0, 6000);
-    writeAll(file, cut);
+    test::writeFile(file, cut);
     {
         auto store = openHiveStore(file);
         EXPECT_FALSE(
@@ -99,14 +85,14 @@ TEST(HiveStore, ATruncatedHiveIsLeftAsItIs) {
         EXPECT_NE(store->lastError().find(file), std::string::npos) << store->lastError();
         EXPECT_FALSE(store->createKey(Hive::CurrentUser, "Other"));
     }
-    EXPECT_EQ(readAll(file), cut);
+    EXPECT_EQ(test::readFile(file), cut);
 }
 
 TEST(HiveStore, AFolderInPlaceOfTheFileIsLeftAsItIs) {
     test::TempDir dir;
     const std::string file = dir.path() + "/registry.db";
     fs::create_directory(file);
-    writeAll(file + "/keep", "keep");
+    test::writeFile(file + "/keep", "keep");
     {
         auto store = openHiveStore(file);
         expectUnusable(*store, file, "is not a regular file");
@@ -125,12 +111,12 @@ TEST(HiveStore, AnotherProgramsDatabaseIsLeftAsItIs) {
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
-    const std::string before = readAll(file);
+    const std::string before = test::readFile(file);
     {
         auto store = openHiveStore(file);
         expectUnusable(*store, file, "another program");
     }
-    EXPECT_EQ(readAll(file), before);
+    EXPECT_EQ(test::readFile(file), before);
 }
 
 TEST(HiveStore, TheDatabaseIsNotInheritedByChildProcesses) {

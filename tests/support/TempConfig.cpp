@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace velmar::test {
@@ -16,6 +18,18 @@ std::string makeTempDir() {
     return pattern;
 }
 } // namespace
+
+std::string readFile(const std::string& file) {
+    std::ifstream f(file, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& file, const std::string& bytes) {
+    std::ofstream f(file, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
 
 TempDir::TempDir() : path_(makeTempDir()) {}
 

@@ -3,6 +3,11 @@
 
 namespace velmar::test {
 
+// The whole content of a file, byte for byte; empty when it can not be read.
+std::string readFile(const std::string& file);
+// Replaces the whole content of a file with `bytes`, byte for byte.
+void writeFile(const std::string& file, const std::string& bytes);
+
 // A fresh temporary folder made the XDG_CONFIG_HOME of this process for the object's lifetime,
 // so every test works on a hive store of its own. The process-wide registry store is reopened
 // on entry and on exit.

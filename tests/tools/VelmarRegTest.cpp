@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace velmar;
 namespace fs = std::filesystem;
@@ -31,18 +29,6 @@ ToolRun velmarReg(const std::vector<std::string>& args) {
     EXPECT_TRUE(p.waitForFinished(30000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
-
-std::string readAll(const std::string& file) {
-    std::ifstream f(file, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void writeAll(const std::string& file, const std::string& bytes) {
-    std::ofstream f(file, std::ios::binary | std::ios::trunc);
-    f << bytes;
 }
 
 const std::string Key = "HKCU\\Software\\Tobrel\\VelmarLauncher";
@@ -190,7 +176,7 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
     const std::string first = config.dir() + "/first.reg";
     const std::string second = config.dir() + "/second.reg";
     ok({"export", "HKCU\\Software\\Tobrel", first});
-    const std::string text = readAll(first);
+    const std::string text = test::readFile(first);
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n\n"
                          "[HKEY_CURRENT_USER\\Software\\Tobrel]\n\n"
                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\n"
@@ -211,28 +197,28 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
     ok({"import", first});
     EXPECT_EQ(queryOut(), before);
     ok({"export", "HKCU\\Software\\Tobrel", second});
-    EXPECT_EQ(readAll(second), text);
+    EXPECT_EQ(test::readFile(second), text);
     // HKLM was not part of the export and is untouched.
     EXPECT_NE(velmarReg({"query", "HKLM\\Software\\Holmgard\\VELMARTIDES"}).out.find("/opt/v"),
               std::string::npos);
     // An existing file is overwritten only with /y.
     refused({"export", Key, second}, "not a terminal");
-    EXPECT_EQ(readAll(second), text);
+    EXPECT_EQ(test::readFile(second), text);
 }
 
 TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {
     const std::string file = config.dir() + "/hand.reg";
-    writeAll(file, "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
-                   "; a comment\r\n"
-                   "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\r\n"
-                   "\"IpTimeout\"=dword:00001B58\r\n"
-                   "\"Gone\"=\"soon\"\r\n"
-                   "\"Gone\"=-\r\n"
-                   "\"Bytes\"=hex:de,ad,\\\r\n"
-                   "  be,ef\r\n"
-                   "\"IpServerUrl\"=\"http://127.0.0.1/whatismyip.php\"\r\n"
-                   "[HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
-                   "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n");
+    test::writeFile(file, "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+                          "; a comment\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\r\n"
+                          "\"IpTimeout\"=dword:00001B58\r\n"
+                          "\"Gone\"=\"soon\"\r\n"
+                          "\"Gone\"=-\r\n"
+                          "\"Bytes\"=hex:de,ad,\\\r\n"
+                          "  be,ef\r\n"
+                          "\"IpServerUrl\"=\"http://127.0.0.1/whatismyip.php\"\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
+                          "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n");
     ok({"import", file});
     EXPECT_EQ(queryOut(), "\nHKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher\n"
                           "    IpTimeout    REG_DWORD    0x1b58\n"
@@ -258,7 +244,7 @@ TEST_F(VelmarReg, AFaultyImportFileWritesNothing) {
     };
     const std::string file = config.dir() + "/bad.reg";
     for (const auto& [content, where] : faulty) {
-        writeAll(file, content);
+        test::writeFile(file, content);
         SCOPED_TRACE(content);
         refused({"import", file}, where);
     }
@@ -269,12 +255,12 @@ TEST_F(VelmarReg, AFaultyImportFileWritesNothing) {
 TEST_F(VelmarReg, AnUnreadableHiveIsReportedAndLeftAlone) {
     fs::create_directories(config.dir() + "/VelmarLauncher");
     const std::string garbage = "this is not a database, but it is somebody's file\n";
-    writeAll(config.hiveFile(), garbage);
+    test::writeFile(config.hiveFile(), garbage);
     refused({"query", Key},
             "ERROR: The registry file " + config.hiveFile() + " is not a database.");
     refused({"add", Key, "/v", "A", "/d", "1", "/f"}, "is not a database");
     refused({"delete", Key, "/f"}, "is not a database");
-    EXPECT_EQ(readAll(config.hiveFile()), garbage);
+    EXPECT_EQ(test::readFile(config.hiveFile()), garbage);
 }
 
 TEST_F(VelmarReg, TwoToolsWritingAtOnceLoseNothing) {

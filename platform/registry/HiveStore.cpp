@@ -128,6 +128,11 @@ public:
         return retrying([&] { return readValueOnce(hive, path, name); });
     }
     bool writeValue(Hive hive, const std::string& path, const RegValue& value) override {
+        // Writing what is stored already changes nothing: no transaction, no sync to disk. (A
+        // write of another process in between is simply ordered after this one.)
+        if (auto current = readValue(hive, path, value.name);
+            current && current->type == value.type && current->data == value.data)
+            return true;
         return retrying([&] { return writeValueOnce(hive, path, value); });
     }
     bool deleteValue(Hive hive, const std::string& path, const std::string& name) override {

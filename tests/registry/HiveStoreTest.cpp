@@ -224,3 +224,20 @@ TEST(HiveStore, NameFolding) {
 }
 
 } // namespace
+
+TEST(HiveStore, RewritingTheStoredValueKeepsItAndAnotherTypeReplacesIt) {
+    velmar::test::TempConfig config;
+    auto store = openHiveStore(defaultHiveFile());
+    ASSERT_TRUE(store->createKey(Hive::CurrentUser, "K"));
+    const RegValue sz{"Name", RegSz, {'a', 0}};
+    ASSERT_TRUE(store->writeValue(Hive::CurrentUser, "K", sz));
+    ASSERT_TRUE(store->writeValue(Hive::CurrentUser, "K", {"NAME", RegSz, {'a', 0}}));
+    ASSERT_TRUE(store->writeValue(Hive::CurrentUser, "K", {"name", RegExpandSz, {'a', 0}}));
+    const auto values = store->values(Hive::CurrentUser, "K");
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, "Name");
+    EXPECT_EQ(values[0].type, RegExpandSz);
+    // The same value written to a key that is gone is still a failure.
+    ASSERT_TRUE(store->deleteKey(Hive::CurrentUser, "K"));
+    EXPECT_FALSE(store->writeValue(Hive::CurrentUser, "K", sz));
+}

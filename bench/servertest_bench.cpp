@@ -166,6 +166,13 @@ int main(int argc, char** argv) {
     TsrvTestForm testForm;
     form.setServerTestForm(&testForm);
     form.show();
+    {
+        // No player presses "Test Server" within the first moment after start-up; let the
+        // window settle first, as it would.
+        QEventLoop settle;
+        QTimer::singleShot(300, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
 
     StandInServer server;
     if (!server.bound()) {

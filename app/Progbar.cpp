@@ -10,6 +10,8 @@ namespace velmar {
 TsrvTestForm::TsrvTestForm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setWindowTitle(QStringLiteral("Velmar Tides Server Test"));
+    // Closing the main window ends the program, also while this dialog is shown.
+    setAttribute(Qt::WA_QuitOnClose, false);
     applyWindowLook(this);
     const Scale s(this);
     setFixedSize(s(265), s(90));

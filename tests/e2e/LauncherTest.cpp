@@ -180,6 +180,19 @@ TEST_F(Launcher, MissingStarterIsReportedAndTheLauncherStays) {
     EXPECT_NE(r.out.find("STILL RUNNING"), std::string::npos);
 }
 
+TEST_F(Launcher, ClosingTheWindowDuringAServerTestEndsTheProgram) {
+    useGame(makeGame("G1"));
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 0 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServerAddr /d 127.0.0.1 /f");
+    const Outcome r =
+        run("timeout 20 " + std::string(VELMAR_BIN_DIR) + "/velmar-launcher-driver test");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("TEST RUNNING 1"), std::string::npos) << r.out;
+    // The program ended with the window, not six seconds later with the test's message.
+    EXPECT_EQ(r.out.find("antwortet nicht"), std::string::npos) << r.out;
+}
+
 TEST_F(Launcher, UnreadableHiveIsReportedAndLeftAlone) {
     const std::string dir = config.path() + "/VelmarLauncher";
     std::filesystem::create_directories(dir);

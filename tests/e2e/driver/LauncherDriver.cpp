@@ -3,6 +3,8 @@
 //   report  prints the window's state, then closes the window
 //   enter   presses Enter in the window; a start that fails prints its message box
 //   close   closes the window at once
+//   test    starts a server test, then closes the window while the test runs
+//   shots   starts a server test and saves pictures of both windows to the current folder
 // Message boxes are printed instead of shown ("MESSAGE: ..." / "ERROR: ..."), so nothing waits
 // for a person.
 #include "app/Launcher.h"
@@ -89,6 +91,17 @@ int main(int argc, char** argv) {
         QTimer::singleShot(50, [mode] {
             if (mode == "report") {
                 report();
+            } else if (mode == "test") {
+                MainForm->ActionList1->updateAll();
+                MainForm->acTestSrv->execute();
+                std::printf("TEST RUNNING %d\n", srvTestForm->isVisible() ? 1 : 0);
+                std::fflush(stdout);
+            } else if (mode == "shots") {
+                MainForm->ActionList1->updateAll();
+                MainForm->acTestSrv->execute();
+                QApplication::processEvents();
+                MainForm->grab().save(QStringLiteral("mainform.png"));
+                srvTestForm->grab().save(QStringLiteral("servertest.png"));
             } else if (mode == "enter") {
                 // A stored host role starts a page lookup at start-up; Start waits for its end.
                 for (int i = 0; i < 500 && MainForm->webTimer->Enabled(); ++i)

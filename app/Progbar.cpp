@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace velmar {
 
 TsrvTestForm::TsrvTestForm(QWidget* parent)
@@ -23,6 +25,9 @@ TsrvTestForm::TsrvTestForm(QWidget* parent)
 
     Label1 = new QLabel(QStringLiteral("Die Verbindung zum Server wird getestet..."), this);
     Label1->setGeometry(s.rect(24, 16, 201, 13));
+    // A wider fallback font may need more room than designed; the dialog has it.
+    Label1->resize(std::max(Label1->width(), std::min(Label1->sizeHint().width(), width() - s(32))),
+                   Label1->height());
     progBar = new QProgressBar(this);
     progBar->setGeometry(s.rect(24, 40, 209, 16));
     progBar->setRange(0, 7);

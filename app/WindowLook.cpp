@@ -17,7 +17,9 @@ QFont WindowFont(double scale) {
     return f;
 }
 
-void applyWindowLook(QWidget* window) { window->setFont(WindowFont(Scale(window).factor())); }
+void applyWindowLook(QWidget* window) {
+    window->setFont(WindowFont(Scale(window).factor()));
+}
 
 Scale::Scale(const QWidget* w) {
     const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();

@@ -30,12 +30,12 @@ class TsrvTestForm;
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
-    // Builds the window, loads the stored settings (which may run the mode handlers and start an
-    // address refresh). `testForm` is the server test dialog (srvTestForm), made after this
-    // window; it may be set later with setServerTestForm.
+    // Builds the window and loads the stored settings (which may run the mode handlers and start
+    // an address refresh).
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
+    // The server test dialog (srvTestForm) is made after this window and handed in here.
     void setServerTestForm(TsrvTestForm* form) { srvTestForm_ = form; }
 
     // Controls (named as in the layout).

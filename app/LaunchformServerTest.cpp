@@ -28,8 +28,8 @@ namespace velmar {
 void TMainForm::acTestSrvUpdate() {
     const QString typed = edClientServerAddr->text();
     acTestSrv->setEnabled(cbInstallation->currentIndex() >= 0 && !udpTimer->Enabled() &&
-                          !(myUdp && myUdp->sending()) && sendingUdp_ == nullptr &&
-                          typed != edServerLanAddr->text() && typed != edServerInetAddr->text() &&
+                          sendingUdp_ == nullptr && typed != edServerLanAddr->text() &&
+                          typed != edServerInetAddr->text() &&
                           !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty());
 }
 

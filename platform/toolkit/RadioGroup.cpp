@@ -2,7 +2,10 @@
 
 #include "platform/toolkit/Application.h"
 
+#include <QKeyEvent>
 #include <QRadioButton>
+
+#include <algorithm>
 
 namespace velmar {
 
@@ -19,6 +22,7 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
             }
             Guarded([this, i] { select(i, true); });
         });
+        radio->installEventFilter(this);
         buttons_.push_back(radio);
     }
     layoutItems();
@@ -46,6 +50,26 @@ QWidget* RadioGroup::focusTarget() const {
     if (buttons_.empty())
         return const_cast<RadioGroup*>(this);
     return index_ >= 0 ? buttons_[static_cast<std::size_t>(index_)] : buttons_.front();
+}
+
+bool RadioGroup::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    int step = 0;
+    if (key == Qt::Key_Up || key == Qt::Key_Left)
+        step = -1;
+    else if (key == Qt::Key_Down || key == Qt::Key_Right)
+        step = 1;
+    const auto it = std::find(buttons_.begin(), buttons_.end(), watched);
+    if (step == 0 || it == buttons_.end())
+        return false;
+    const int next = static_cast<int>(it - buttons_.begin()) + step;
+    if (next >= 0 && next < count()) {
+        buttons_[static_cast<std::size_t>(next)]->setFocus(Qt::TabFocusReason);
+        Guarded([this, next] { select(next, true); });
+    }
+    return true;
 }
 
 void RadioGroup::resizeEvent(QResizeEvent* event) {

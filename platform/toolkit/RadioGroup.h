@@ -29,6 +29,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The arrow keys move the selection to the neighbouring item, as in any radio group.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void select(int index, bool runHandler);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -162,6 +163,26 @@ TEST(RadioGroups, HandlerRunsOnEveryChangeAndNeverOnReselect) {
     EXPECT_EQ(group.itemIndex(), 1);
     EXPECT_FALSE(group.button(0)->isChecked());
     EXPECT_EQ(clicks, 5);
+}
+
+TEST(RadioGroups, ArrowKeysSelectTheNeighbouringItem) {
+    RadioGroup group("Client / Server", {"Client", "Server"});
+    int clicks = 0;
+    group.onClick = [&] {
+        ++clicks;
+    };
+    group.setItemIndex(0);
+    auto press = [&](int item, int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(group.button(item), &event);
+    };
+    press(0, Qt::Key_Down);
+    EXPECT_EQ(group.itemIndex(), 1);
+    press(1, Qt::Key_Down); // past the last item: nothing changes
+    EXPECT_EQ(group.itemIndex(), 1);
+    press(1, Qt::Key_Up);
+    EXPECT_EQ(group.itemIndex(), 0);
+    EXPECT_EQ(clicks, 3);
 }
 
 TEST(ErrorBox, FullStopIsAddedAfterCharactersAboveTheFullStop) {

@@ -2,10 +2,9 @@
 #include "address/DottedQuad.h"
 #include "address/PageFetcher.h"
 #include "tests/support/HttpStandIn.h"
+#include "tests/support/ScriptedDialogs.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
@@ -25,19 +24,6 @@
 
 namespace velmar {
 namespace {
-
-// Runs the event loop until `done` holds or `ms` have passed.
-bool SpinUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
-
-void SpinFor(int ms) {
-    SpinUntil([] { return false; }, ms);
-}
 
 class PageFetcherTest : public ::testing::Test {
 protected:
@@ -84,7 +70,7 @@ protected:
     std::optional<std::string> Fetch(const std::string& url) {
         const std::size_t before = results.size();
         fetcher.Navigate(url);
-        EXPECT_TRUE(SpinUntil([&] { return results.size() > before; })) << url;
+        EXPECT_TRUE(test::processUntil([&] { return results.size() > before; })) << url;
         EXPECT_FALSE(fetcher.loading());
         return results.size() > before ? results.back() : std::optional<std::string>("<none>");
     }
@@ -102,12 +88,12 @@ TEST_F(PageFetcherTest, PageGivesItsVisibleTextOnTheUiThread) {
     fetcher.Navigate(server.url("/page"));
     EXPECT_TRUE(fetcher.loading());
     EXPECT_TRUE(results.empty()); // never from inside Navigate
-    ASSERT_TRUE(SpinUntil([&] { return !results.empty(); }));
+    ASSERT_TRUE(test::processUntil([&] { return !results.empty(); }));
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0], std::optional<std::string>("Ihre IP: 84.133.2.17"));
     EXPECT_TRUE(onUiThread);
     EXPECT_FALSE(fetcher.loading());
-    SpinFor(100);
+    test::processFor(100);
     EXPECT_EQ(results.size(), 1u); // once per load
 }
 
@@ -161,7 +147,7 @@ TEST_F(PageFetcherTest, OnlyTheFirstMebibyteIsRead) {
     EXPECT_EQ(FindFirstMatch(*late, DottedQuadPattern), "");
     EXPECT_LE(late->size(), static_cast<std::size_t>(PageFetcher::MaxPageBytes));
     // The transfer was cut off: the server sees its connections closed.
-    EXPECT_TRUE(SpinUntil([&] { return server.openConnections == 0; }, 5000));
+    EXPECT_TRUE(test::processUntil([&] { return server.openConnections == 0; }, 5000));
 }
 
 TEST_F(PageFetcherTest, UrlsThatAreNotHttpAreRefusedLater) {
@@ -171,7 +157,7 @@ TEST_F(PageFetcherTest, UrlsThatAreNotHttpAreRefusedLater) {
         fetcher.Navigate(url);
         EXPECT_TRUE(results.empty()) << url; // never from inside Navigate
         EXPECT_TRUE(fetcher.loading()) << url;
-        ASSERT_TRUE(SpinUntil([&] { return !results.empty(); })) << url;
+        ASSERT_TRUE(test::processUntil([&] { return !results.empty(); })) << url;
         EXPECT_EQ(results.size(), 1u) << url;
         EXPECT_EQ(results[0], std::nullopt) << url;
         EXPECT_FALSE(fetcher.loading());
@@ -181,12 +167,12 @@ TEST_F(PageFetcherTest, UrlsThatAreNotHttpAreRefusedLater) {
 
 TEST_F(PageFetcherTest, StopOfASilentServerGivesNoCompletion) {
     fetcher.Navigate(server.url("/silent"));
-    ASSERT_TRUE(SpinUntil([&] { return !server.requests.empty(); }));
+    ASSERT_TRUE(test::processUntil([&] { return !server.requests.empty(); }));
     fetcher.Stop();
     EXPECT_FALSE(fetcher.loading());
-    SpinFor(300);
+    test::processFor(300);
     EXPECT_TRUE(results.empty());
-    EXPECT_TRUE(SpinUntil([&] { return server.openConnections == 0; }, 5000));
+    EXPECT_TRUE(test::processUntil([&] { return server.openConnections == 0; }, 5000));
 
     // The fetcher is usable again after a Stop.
     EXPECT_EQ(Fetch(server.url("/page")), std::optional<std::string>("Ihre IP: 84.133.2.17"));
@@ -199,16 +185,16 @@ TEST_F(PageFetcherTest, StopRightAfterNavigateGivesNoCompletion) {
     fetcher.Navigate("gopher://127.0.0.1/");
     fetcher.Stop();
     fetcher.Stop(); // a second Stop does nothing
-    SpinFor(300);
+    test::processFor(300);
     EXPECT_TRUE(results.empty());
 }
 
 TEST_F(PageFetcherTest, NavigateCancelsTheRunningLoad) {
     fetcher.Navigate(server.url("/silent"));
-    ASSERT_TRUE(SpinUntil([&] { return !server.requests.empty(); }));
+    ASSERT_TRUE(test::processUntil([&] { return !server.requests.empty(); }));
     fetcher.Navigate(server.url("/second"));
-    ASSERT_TRUE(SpinUntil([&] { return !results.empty(); }));
-    SpinFor(200);
+    ASSERT_TRUE(test::processUntil([&] { return !results.empty(); }));
+    test::processFor(200);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0], std::optional<std::string>("Ihre IP: 10.20.30.40"));
 }
@@ -221,7 +207,7 @@ TEST_F(PageFetcherTest, HandlerMayNavigateAgain) {
             fetcher.Navigate(server.url("/second"));
     };
     fetcher.Navigate(server.url("/page"));
-    ASSERT_TRUE(SpinUntil([&] { return results.size() == 2; }));
+    ASSERT_TRUE(test::processUntil([&] { return results.size() == 2; }));
     EXPECT_EQ(results[0], std::optional<std::string>("Ihre IP: 84.133.2.17"));
     EXPECT_EQ(results[1], std::optional<std::string>("Ihre IP: 10.20.30.40"));
 }
@@ -234,7 +220,7 @@ TEST_F(PageFetcherTest, DestroyedWhileLoadingGivesNoCompletion) {
             called = true;
         };
         shortLived.Navigate(server.url("/silent"));
-        ASSERT_TRUE(SpinUntil([&] { return !server.requests.empty(); }));
+        ASSERT_TRUE(test::processUntil([&] { return !server.requests.empty(); }));
     }
     {
         PageFetcher refused;
@@ -243,7 +229,7 @@ TEST_F(PageFetcherTest, DestroyedWhileLoadingGivesNoCompletion) {
         };
         refused.Navigate("ftp://127.0.0.1/");
     }
-    SpinFor(200);
+    test::processFor(200);
     EXPECT_FALSE(called);
 }
 

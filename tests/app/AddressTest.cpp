@@ -85,7 +85,7 @@ TEST_F(Address, SilentServerTimesOutOnceAndNoLateCompletionFollows) {
     TMainForm& w = open();
     becomeHost(http.url("/never")); // the server accepts and never answers
     ASSERT_TRUE(processUntil([&] { return !dialogs.messages.empty(); }));
-    processUntil([] { return false; }, 400);
+    processFor(400);
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Web-Server antwortet nicht!"});
     EXPECT_TRUE(w.edServerInetAddr->text().isEmpty());
     EXPECT_FALSE(w.webTimer->Enabled());
@@ -96,7 +96,7 @@ TEST_F(Address, TimeOutMessageIsShownOnceHoweverLongItStaysOpen) {
     launcherKey().writeInteger(ValIpTimeout, 100);
     TMainForm& w = open();
     dialogs.whileMessageOpen = [](const std::string&) {
-        processUntil([] { return false; }, 350);
+        processFor(350);
     };
     becomeHost(http.url("/never"));
     ASSERT_TRUE(processUntil([&] { return !dialogs.messages.empty(); }));
@@ -123,7 +123,7 @@ TEST_F(Address, TimeOutOfTheWrongTypeIsReplacedAndZeroMeansNoTimeOut) {
     ASSERT_TRUE(w.acRefresh->execute());
     EXPECT_TRUE(w.webTimer->Enabled());
     EXPECT_EQ(w.webTimer->Interval(), 0u);
-    processUntil([] { return false; }, 100);
+    processFor(100);
     EXPECT_TRUE(w.webTimer->Enabled());
     launcherKey().writeInteger(ValIpTimeout, -1); // read as unsigned: weeks
     w.webTimerTimer();

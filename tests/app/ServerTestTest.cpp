@@ -81,10 +81,6 @@ std::vector<std::uint8_t> replyBytes(const std::string& version, const std::stri
     return r;
 }
 
-void wait(int ms) {
-    processUntil([] { return false; }, ms);
-}
-
 } // namespace
 
 class ServerTest : public WindowTest {
@@ -124,7 +120,7 @@ TEST_F(ServerTest, SixQueriesThenTheNoAnswerMessage) {
         EXPECT_EQ(bar(), tick);
         EXPECT_EQ(w.udpTimer->Tag, tick);
     }
-    wait(50);
+    processFor(50);
     const auto queries = server.drain();
     ASSERT_EQ(queries.size(), 6u);
     for (const auto& q : queries)
@@ -161,7 +157,7 @@ TEST_F(ServerTest, ShortDatagramsChangeNothing) {
     ASSERT_TRUE(processUntil([&] { return !server.drain().empty(); }));
     for (int i = 0; i < 50; ++i)
         server.reply(std::vector<std::uint8_t>(static_cast<std::size_t>(i % 27), 0x41));
-    wait(100);
+    processFor(100);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_TRUE(w.udpTimer->Enabled());
     EXPECT_NE(w.myUdp, nullptr);
@@ -197,7 +193,7 @@ TEST_F(ServerTest, ResendsGoToTheAddressTakenAtTheStart) {
     w.edClientServerAddr->setText("127.0.0.2");
     w.udpTimer->tick();
     w.udpTimer->tick();
-    wait(50);
+    processFor(50);
     EXPECT_EQ(server.drain().size(), 3u);
 }
 

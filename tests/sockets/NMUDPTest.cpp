@@ -14,9 +14,9 @@ using namespace velmar;
 using velmar::test::Datagram;
 using velmar::test::freeUdpPort;
 using velmar::test::patternBytes;
-using velmar::test::spin;
+using velmar::test::processFor;
+using velmar::test::processUntil;
 using velmar::test::UdpPeer;
-using velmar::test::waitUntil;
 
 namespace {
 
@@ -69,7 +69,7 @@ TEST(NMUDP, RoundTripReportsSenderAndPayloadBothWays) {
 
     const auto payload = patternBytes(37, 3);
     peer.sendTo(ep.port, payload);
-    ASSERT_TRUE(waitUntil([&] { return ep.received.size() == 1; }));
+    ASSERT_TRUE(processUntil([&] { return ep.received.size() == 1; }));
     EXPECT_EQ(ep.received[0].numberBytes, 37);
     EXPECT_EQ(ep.received[0].fromIP, "127.0.0.1");
     EXPECT_EQ(ep.received[0].port, peer.port()); // host order
@@ -116,8 +116,8 @@ TEST(NMUDP, DatagramSizesAtTheBufferLimit) {
     peer.sendTo(ep.port, patternBytes(2049, 6));
     peer.sendTo(ep.port, {});
     peer.sendTo(ep.port, {0x41});
-    ASSERT_TRUE(waitUntil([&] { return ep.received.size() == 4; }));
-    spin(50);
+    ASSERT_TRUE(processUntil([&] { return ep.received.size() == 4; }));
+    processFor(50);
     ASSERT_EQ(ep.received.size(), 4u);
 
     EXPECT_EQ(ep.received[0].numberBytes, 2048);
@@ -140,7 +140,7 @@ TEST(NMUDP, FailedReceiveCopiesNothing) {
     };
     UdpPeer peer;
     peer.sendTo(ep.port, patternBytes(3000, 1));
-    ASSERT_TRUE(waitUntil([&] { return ep.received.size() == 1; }));
+    ASSERT_TRUE(processUntil([&] { return ep.received.size() == 1; }));
     EXPECT_EQ(length, -1);
     EXPECT_EQ(target, std::vector<std::uint8_t>(4096, 0xAB));
 }
@@ -152,8 +152,8 @@ TEST(NMUDP, OneEventPerDatagramOfABurst) {
     for (int i = 0; i < Count; ++i)
         peer.sendTo(ep.port,
                     patternBytes(static_cast<std::size_t>(30 + i), static_cast<std::uint8_t>(i)));
-    ASSERT_TRUE(waitUntil([&] { return ep.received.size() >= Count; }));
-    spin(100);
+    ASSERT_TRUE(processUntil([&] { return ep.received.size() >= Count; }));
+    processFor(100);
     ASSERT_EQ(ep.received.size(), static_cast<std::size_t>(Count));
     for (int i = 0; i < Count; ++i) {
         EXPECT_EQ(ep.received[i].numberBytes, 30 + i);
@@ -180,8 +180,8 @@ TEST(NMUDP, DestroyedInsideItsOwnReceiveHandler) {
     // Several datagrams wait already: none after the first may be reported.
     for (int i = 0; i < 4; ++i)
         peer.sendTo(port, patternBytes(40, static_cast<std::uint8_t>(i)));
-    ASSERT_TRUE(waitUntil([&] { return events > 0; }));
-    spin(150);
+    ASSERT_TRUE(processUntil([&] { return events > 0; }));
+    processFor(150);
     EXPECT_EQ(events, 1);
     EXPECT_TRUE(udp.isNull());
     EXPECT_EQ(copy, patternBytes(40, 0));
@@ -383,7 +383,7 @@ TEST(NMUDP, PortHeldElsewhereStillSendsAndHearsReplies) {
     EXPECT_NE(got->fromPort, held);
     EXPECT_EQ(got->fromPort, udp.boundPort());
     server.sendTo(got->fromPort, patternBytes(64, 2));
-    ASSERT_TRUE(waitUntil([&] { return !received.empty(); }));
+    ASSERT_TRUE(processUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received[0].numberBytes, 64);
     EXPECT_EQ(received[0].port, server.port());
     EXPECT_FALSE(holder.receive(50));
@@ -401,7 +401,7 @@ TEST(NMUDP, SameLocalPortForEndpointsOneAfterTheOther) {
         udp.setLocalPort(port);
         EXPECT_EQ(udp.boundPort(), port) << "round " << round;
         peer.sendTo(port, patternBytes(27, 0));
-        EXPECT_TRUE(waitUntil([&] { return events == 1; })) << "round " << round;
+        EXPECT_TRUE(processUntil([&] { return events == 1; })) << "round " << round;
     }
 }
 
@@ -419,7 +419,7 @@ TEST(NMUDP, SettingLocalPortAgainReplacesTheSocket) {
     other.setLocalPort(first);
     EXPECT_EQ(other.boundPort(), first);
     probe.sendTo(second, patternBytes(5, 0));
-    EXPECT_TRUE(waitUntil([&] { return ep.received.size() == 1; }));
+    EXPECT_TRUE(processUntil([&] { return ep.received.size() == 1; }));
 }
 
 TEST(NMUDP, StartupsStayBalancedOnEveryPath) {

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers for the socket tests: a plain UDP socket on 127.0.0.1 playing the other end, a free
 // port for an endpoint to bind, and waiting on the Qt event loop.
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include "tests/support/ScriptedDialogs.h"
+
 #include <QTimer>
 
 #include <cstdint>
@@ -95,25 +95,6 @@ inline int freeUdpPort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     ::close(fd);
     return ntohs(a.sin_port);
-}
-
-// Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
-inline bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
-// Runs the event loop for `ms`.
-inline void spin(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 inline std::vector<std::uint8_t> patternBytes(std::size_t n, std::uint8_t seed) {

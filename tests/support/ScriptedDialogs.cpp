@@ -71,4 +71,8 @@ bool processUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
+void processFor(int ms) {
+    processUntil([] { return false; }, ms);
+}
+
 } // namespace velmar::test

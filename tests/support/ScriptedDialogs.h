@@ -42,5 +42,7 @@ public:
 
 // Runs the event loop until `done()` or `ms` milliseconds have passed; true when done.
 bool processUntil(const std::function<bool()>& done, int ms = 5000);
+// Runs the event loop for `ms` milliseconds.
+void processFor(int ms);
 
 } // namespace velmar::test

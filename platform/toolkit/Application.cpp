@@ -19,7 +19,7 @@ void ReportError(const std::exception& error) {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(ApplicationTitle));
-    setDesktopFileName(QString::fromLatin1(ApplicationTitle));
+    setDesktopFileName(QString::fromLatin1(DesktopEntryName));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -9,6 +9,11 @@
 
 namespace velmar {
 
+// The id of the installed desktop entry (de.tobrel.VelmarLauncher.desktop) and the name of the
+// installed icon. Desktops match the window to its entry by it (the Wayland app id; on X11 by
+// StartupWMClass, which matches the window class Qt derives from the application name).
+inline constexpr const char* DesktopEntryName = "de.tobrel.VelmarLauncher";
+
 // The silent kind of error: it ends a handler but is never shown.
 class AbortError : public std::runtime_error {
 public:

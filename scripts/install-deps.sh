@@ -1,17 +1,52 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the launcher needs to build, run and test. Asks apt only when
-# something is missing, so a second run costs nothing.
+# Installs the Debian 12 packages the launcher needs: to build and run it by default, and with
+# --tests also what the tests, benchmarks, fuzzing, formatting and packaging checks add (and
+# what `cpack -G DEB` needs). Asks apt only when something is missing, so a second run costs
+# nothing. Without apt-get it names what to install instead.
 set -euo pipefail
 
-packages=(
-    build-essential cmake pkg-config            # compiler and build
-    qt6-base-dev libgl-dev                      # Qt 6 Widgets, Network (libgl-dev: Qt's CMake files want it)
-    libsqlite3-dev libpcre2-dev libxml2-dev     # the registry store, dotted-quad matching, page text
-    libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
-    clang clang-format libclang-rt-14-dev       # formatting check, fuzzing
-    fonts-dejavu-core fonts-liberation2         # the window font (Arial widths) and a fallback
-    xvfb xauth imagemagick                      # a display for machines without one, screenshots
+build_packages=(
+    build-essential cmake pkg-config        # compiler and build
+    qt6-base-dev libgl-dev                  # Qt 6 Widgets, Network (libgl-dev: Qt's CMake files want it)
+    libsqlite3-dev libpcre2-dev libxml2-dev # the registry store, dotted-quad matching, page text
+    librsvg2-bin                            # renders the icon's PNG sizes from its SVG
+    fonts-dejavu-core fonts-liberation2     # the window font (Arial widths) and a fallback
+    xvfb xauth x11-utils imagemagick        # run.sh without a display: a virtual one, a screenshot
 )
+test_packages=(
+    libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
+    clang clang-format libclang-rt-14-dev      # formatting check, fuzzing
+    desktop-file-utils appstream man-db        # the distributions' validators of the installed tree
+    dpkg-dev file                              # cpack -G DEB (dpkg-shlibdeps computes the dependencies)
+)
+
+packages=("${build_packages[@]}")
+case "${1:-}" in
+    --tests) packages+=("${test_packages[@]}") ;;
+    "") ;;
+    *) echo "usage: $0 [--tests]" >&2; exit 2 ;;
+esac
+
+if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+    cat >&2 <<'TEXT'
+This system has no apt-get, so nothing is installed here. Please install yourself:
+  to build and run: a C++20 compiler, CMake 3.25 or newer, pkg-config, Qt 6 (Base: Widgets,
+    Network), SQLite 3, PCRE2 (with libpcre2-posix), libxml2, rsvg-convert, the Liberation or
+    DejaVu fonts; without a display also Xvfb, xauth, xwininfo and ImageMagick.
+    Fedora: gcc-c++ cmake pkgconf-pkg-config qt6-qtbase-devel sqlite-devel pcre2-devel
+            libxml2-devel librsvg2-tools liberation-sans-fonts dejavu-sans-fonts
+            xorg-x11-server-Xvfb xorg-x11-xauth xwininfo ImageMagick
+    Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 libxml2 librsvg ttf-liberation
+            ttf-dejavu xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
+  for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
+    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg and file.
+    Fedora: gtest-devel gmock-devel google-benchmark-devel clang clang-tools-extra compiler-rt
+            desktop-file-utils appstream man-db dpkg-dev file
+    Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file
+The build then names anything that is still missing.
+TEXT
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@ if [ "${1:-}" = --screenshot ]; then
     trap 'kill $launcher 2>/dev/null || true; wait $launcher 2>/dev/null || true' EXIT
     window=""
     for _ in $(seq 100); do
-        window=$(xwininfo -name "$caption" 2>/dev/null | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p')
+        window=$(xwininfo -name "$caption" 2>/dev/null | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p' || true)
         [ -n "$window" ] && break
         kill -0 $launcher 2>/dev/null || { echo "The launcher ended before its window appeared." >&2; exit 1; }
         sleep 0.1

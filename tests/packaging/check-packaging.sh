@@ -14,7 +14,15 @@ for tool in desktop-file-validate appstreamcli man lexgrog cpack dpkg-deb dpkg-s
 done
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# cmake --install rewrites the build's install_manifest.txt, which may list a real installation
+# somebody wants to remove with it later: keep theirs.
+manifest=$build/install_manifest.txt
+if [ -e "$manifest" ]; then cp -p "$manifest" "$work/manifest"; fi
+restore() {
+    if [ -e "$work/manifest" ]; then cp -p "$work/manifest" "$manifest"; else rm -f "$manifest"; fi
+    rm -rf "$work"
+}
+trap restore EXIT
 failures=0
 fail() {
     echo "FAIL: $*" >&2

@@ -11,6 +11,8 @@ packages=(
     clang clang-format libclang-rt-14-dev       # formatting check, fuzzing
     fonts-dejavu-core fonts-liberation2         # the window font (Arial widths) and a fallback
     xvfb xauth imagemagick                      # a display for machines without one, screenshots
+    gcc-mingw-w64-x86-64                        # builds the Windows helper that starts the game through Wine
+    wine wine64                                 # the tests start a Windows stand-in game through real Wine
 )
 
 missing=()

@@ -125,7 +125,7 @@ static int report(DWORD code) {
     return (int)code;
 }
 
-int wmain(void) {
+int main(void) {
     int present = 0;
     WCHAR* program = readVariable(L"VELMAR_START_PROGRAM", &present);
     if (!program || !*program)

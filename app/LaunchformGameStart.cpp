@@ -64,6 +64,11 @@ void TMainForm::acStartExecute() {
 
     reg_->closeKey();
     SetCurrentFolder(unixFolder); // a folder that can not be entered is not an error here
+    // A drive-letter folder without its prefix: say that, not that the starter is missing.
+    if (wine::isDrivePath(folder) && !wine::prefixExists(prefix)) {
+        startFailed(winePrefixMissingText(prefix));
+        return;
+    }
     if (!throughWine) {
         const StartResult result = StartProgram(program, argument);
         if (result.started)

@@ -136,6 +136,12 @@ std::string findCommand(const std::string& command) {
     return {};
 }
 
+std::string winePrefixMissingText(const std::string& prefix) {
+    return "There is no Wine prefix at " + prefix +
+           " (its system.reg is missing). Install the game with Wine first, or start the "
+           "launcher with WINEPREFIX set to the game's prefix.";
+}
+
 std::string wineErrorText(unsigned long code, const std::string& systemText) {
     switch (code) {
     case 2: // ERROR_FILE_NOT_FOUND
@@ -180,9 +186,7 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
         return result;
     }
     if (!wine::prefixExists(request.prefix)) {
-        result.errorText = "There is no Wine prefix at " + request.prefix +
-                           " (its system.reg is missing). Install the game with Wine first, or "
-                           "start the launcher with WINEPREFIX set to the game's prefix.";
+        result.errorText = winePrefixMissingText(request.prefix);
         return result;
     }
     struct stat info {};

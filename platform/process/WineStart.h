@@ -61,6 +61,10 @@ private:
     Done done_;
 };
 
+// The error text for a prefix that does not exist (Wine would make one, silently and at length,
+// and then fail).
+std::string winePrefixMissingText(const std::string& prefix);
+
 // The error text for a failure the helper reported with a Windows error code and the system's
 // text for it ("" when it gave none).
 std::string wineErrorText(unsigned long code, const std::string& systemText);

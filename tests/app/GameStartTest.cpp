@@ -88,3 +88,19 @@ TEST_F(GameStart, ServerStartDoesNotTouchTheStoredAddress) {
     ASSERT_TRUE(w.acStart->execute());
     EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "1.2.3.4");
 }
+
+TEST_F(GameStart, AWindowsFolderWithoutItsWinePrefixSaysThePrefixIsMissing) {
+    // The tests' WINEPREFIX names a folder that does not exist.
+    installationsKey().writeString("Standard", "C:\\Program Files\\Holmgard\\Velmar Tides");
+    TMainForm& w = open();
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_EQ(dialogs.messages,
+              std::vector<std::string>{
+                  "Velmar Tides konnte nicht gestartet werden.\nThere is no Wine prefix at "
+                  "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing). "
+                  "Install the game with Wine first, or start the launcher with WINEPREFIX set "
+                  "to the game's prefix."});
+    EXPECT_FALSE(w.startPending());
+    EXPECT_TRUE(w.settings().hasOpenKey());
+    EXPECT_FALSE(std::filesystem::exists("/nonexistent/velmar-tests-have-no-wine-prefix"));
+}

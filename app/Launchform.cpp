@@ -5,6 +5,7 @@
 #include "address/PageFetcher.h"
 #include "app/Progbar.h"
 #include "app/WindowLook.h"
+#include "platform/process/WineStart.h"
 #include "platform/toolkit/AppCursor.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
@@ -339,7 +340,8 @@ void TMainForm::rgClientServerClick() {
 }
 
 void TMainForm::acStartUpdate() {
-    if (cbInstallation->currentIndex() < 0 || udpTimer->Enabled() || webTimer->Enabled()) {
+    if (cbInstallation->currentIndex() < 0 || udpTimer->Enabled() || webTimer->Enabled() ||
+        startPending()) {
         acStart->setEnabled(false);
         return;
     }

@@ -26,6 +26,7 @@ class PageFetcher;
 class TNMUDP;
 class TPowersock;
 class TsrvTestForm;
+class WineStarter;
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -97,6 +98,9 @@ public:
     void btCancelClick();
     bool FormHelp(int command, long data, bool& callHelp);
 
+    // True while a start through Wine waits for the outcome (Start is disabled meanwhile).
+    bool startPending() const;
+
     // The folder of an installation name; a missing name gets an entry with an empty folder.
     std::string& InstallationFolder(const std::string& name);
 
@@ -121,6 +125,9 @@ private:
     // it is destroyed as soon as that send returns.
     TNMUDP* sendingUdp_ = nullptr;
     bool udpEndedDuringSend_ = false;
+    // Reports a failed start and reopens the launcher key.
+    void startFailed(const std::string& errorText);
+    std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
 };
 
 // The two windows of the program.

@@ -12,12 +12,14 @@ build_packages=(
     librsvg2-bin                            # renders the icon's PNG sizes from its SVG
     fonts-dejavu-core fonts-liberation2     # the window font (Arial widths) and a fallback
     xvfb xauth x11-utils imagemagick        # run.sh without a display: a virtual one, a screenshot
+    gcc-mingw-w64-x86-64                    # builds the Windows helper that starts the game through Wine
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
     clang clang-format libclang-rt-14-dev      # formatting check, fuzzing
     desktop-file-utils appstream man-db        # the distributions' validators of the installed tree
     dpkg-dev file                              # cpack -G DEB (dpkg-shlibdeps computes the dependencies)
+    wine wine64                                # the tests start a Windows stand-in game through real Wine
 )
 
 packages=("${build_packages[@]}")
@@ -32,14 +34,15 @@ if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
 This system has no apt-get, so nothing is installed here. Please install yourself:
   to build and run: a C++20 compiler, CMake 3.25 or newer, pkg-config, Qt 6 (Base: Widgets,
     Network), SQLite 3, PCRE2 (with libpcre2-posix), libxml2, rsvg-convert, the Liberation or
-    DejaVu fonts; without a display also Xvfb, xauth, xwininfo and ImageMagick.
+    DejaVu fonts, the mingw-w64 C compiler for x86_64 (and Wine to play); without a display
+    also Xvfb, xauth, xwininfo and ImageMagick.
     Fedora: gcc-c++ cmake pkgconf-pkg-config qt6-qtbase-devel sqlite-devel pcre2-devel
-            libxml2-devel librsvg2-tools liberation-sans-fonts dejavu-sans-fonts
+            libxml2-devel librsvg2-tools liberation-sans-fonts dejavu-sans-fonts mingw64-gcc wine
             xorg-x11-server-Xvfb xorg-x11-xauth xwininfo ImageMagick
     Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 libxml2 librsvg ttf-liberation
-            ttf-dejavu xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
+            ttf-dejavu mingw-w64-gcc wine xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
   for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
-    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg and file.
+    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file and Wine.
     Fedora: gtest-devel gmock-devel google-benchmark-devel clang clang-tools-extra compiler-rt
             desktop-file-utils appstream man-db dpkg-dev file
     Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file

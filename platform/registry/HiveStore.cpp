@@ -11,6 +11,7 @@
 // UTF-8 survive unchanged and compare byte for byte.
 #include "platform/registry/RegistryBackend.h"
 #include "platform/registry/NameFolding.h"
+#include "platform/registry/WinePrefixGameKey.h"
 
 #include <sqlite3.h>
 
@@ -696,8 +697,12 @@ std::unique_ptr<RegistryBackend> openHiveStore(const std::string& file) {
 
 RegistryBackend& defaultRegistryBackend() {
     auto& slot = defaultSlot();
-    if (!slot)
+    if (!slot) {
         slot = openHiveStore(defaultHiveFile());
+#ifndef _WIN32
+        slot = withWinePrefixGameKey(std::move(slot)); // the game may live in a Wine prefix
+#endif
+    }
     return *slot;
 }
 

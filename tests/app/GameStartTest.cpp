@@ -48,7 +48,7 @@ TEST_F(GameStart, MissingStarterIsReportedAndTheClientAddressIsStoredAnyway) {
     EXPECT_EQ(launcherKey().readInteger(ValGameType), 0);
 }
 
-TEST_F(GameStart, StarterThatCannotRunSaysExecFormatError) {
+TEST_F(GameStart, StarterThatCannotRunSaysWhy) {
     std::filesystem::create_directory(games.path() + "/TidesStartup.exe"); // a folder
     installationsKey().writeString("Dir", games.path());
     const std::string other = games.path() + "/win";
@@ -64,10 +64,16 @@ TEST_F(GameStart, StarterThatCannotRunSaysExecFormatError) {
     w.cbInstallation->setCurrentIndex(1);
     w.cbInstallationChange();
     ASSERT_TRUE(w.acStart->execute());
-    EXPECT_EQ(dialogs.messages,
-              (std::vector<std::string>{
-                  "Velmar Tides konnte nicht gestartet werden.\nExec format error",
-                  "Velmar Tides konnte nicht gestartet werden.\nExec format error"}));
+    // The folder can not run; the Windows program goes to Wine, which needs a prefix first.
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0],
+              "Velmar Tides konnte nicht gestartet werden.\nExec format error");
+    EXPECT_EQ(dialogs.messages[1],
+              "Velmar Tides konnte nicht gestartet werden.\nThere is no Wine prefix at "
+              "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing). Install "
+              "the game with Wine first, or start the launcher with WINEPREFIX set to the game's "
+              "prefix.");
+    EXPECT_FALSE(w.startPending());
     EXPECT_TRUE(w.settings().hasOpenKey());
 }
 
@@ -81,4 +87,20 @@ TEST_F(GameStart, ServerStartDoesNotTouchTheStoredAddress) {
     w.webTimer->setEnabled(false);
     ASSERT_TRUE(w.acStart->execute());
     EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "1.2.3.4");
+}
+
+TEST_F(GameStart, AWindowsFolderWithoutItsWinePrefixSaysThePrefixIsMissing) {
+    // The tests' WINEPREFIX names a folder that does not exist.
+    installationsKey().writeString("Standard", "C:\\Program Files\\Holmgard\\Velmar Tides");
+    TMainForm& w = open();
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_EQ(dialogs.messages,
+              std::vector<std::string>{
+                  "Velmar Tides konnte nicht gestartet werden.\nThere is no Wine prefix at "
+                  "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing). "
+                  "Install the game with Wine first, or start the launcher with WINEPREFIX set "
+                  "to the game's prefix."});
+    EXPECT_FALSE(w.startPending());
+    EXPECT_TRUE(w.settings().hasOpenKey());
+    EXPECT_FALSE(std::filesystem::exists("/nonexistent/velmar-tests-have-no-wine-prefix"));
 }

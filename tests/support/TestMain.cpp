@@ -12,6 +12,9 @@ int main(int argc, char** argv) {
     // machine instead (loopback requests never use a proxy).
     setenv("http_proxy", "http://127.0.0.1:9", 1);
     setenv("https_proxy", "http://127.0.0.1:9", 1);
+    // No test reads or runs the user's own Wine prefix (~/.wine): tests that need a prefix make
+    // one and name it themselves.
+    setenv("WINEPREFIX", "/nonexistent/velmar-tests-have-no-wine-prefix", 1);
     velmar::Application app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

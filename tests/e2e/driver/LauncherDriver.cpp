@@ -1,7 +1,8 @@
 // The whole launcher, driven from outside for the whole-program tests: it runs the program's
 // own start-up and event loop and then acts as a user would.
 //   report  prints the window's state, then closes the window
-//   enter   presses Enter in the window; a start that fails prints its message box
+//   enter   presses Enter in the window; a start that fails prints its message box (a start
+//           through Wine is waited for)
 //   close   closes the window at once
 //   test    starts a server test, then closes the window while the test runs
 //   shots   starts a server test and saves pictures of both windows to the current folder
@@ -111,6 +112,10 @@ int main(int argc, char** argv) {
                                                               : static_cast<QWidget*>(MainForm);
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
                 QApplication::sendEvent(target, &press);
+                // A start through Wine goes on in the background; the launcher ends when the
+                // game's process exists, or reports why not.
+                while (MainForm->startPending())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 std::printf("STILL RUNNING\n");
                 std::fflush(stdout);
             }

@@ -1,0 +1,47 @@
+#pragma once
+// The game's Windows side on Linux: a Wine prefix (the folder that holds one emulated Windows
+// installation), its registry files and its drive letters. Nothing here runs Wine or writes into
+// a prefix.
+#include "platform/registry/RegistryBackend.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmar::wine {
+
+// $WINEPREFIX when it is set and not empty, else ~/.wine.
+std::string prefixPath();
+
+// The prefix's machine-wide registry file: <prefix>/system.reg.
+std::string systemRegistryFile(const std::string& prefix);
+
+// True when the prefix exists as Wine made it (its system.reg is there).
+bool prefixExists(const std::string& prefix);
+
+// The values of one key of a Wine registry file (system.reg, user.reg), in the file's order.
+// `keyPath` is relative to the file's root ("Software\Holmgard\VELMARTIDES") and matched without
+// regard to letter case. Strings (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) come back as UTF-8 with
+// their terminating zero, as the launcher's store keeps them; every other type as its bytes.
+// Nothing when the file can not be read, is not a Wine registry file or has no such key.
+std::optional<std::vector<RegValue>> readRegistryKey(const std::string& file,
+                                                     const std::string& keyPath);
+// The same, on the text of such a file.
+std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
+                                                      const std::string& keyPath);
+
+// True for a path that starts with a drive letter and a colon ("C:\Games", "z:/tmp", "D:").
+bool isDrivePath(const std::string& path);
+
+// The Unix path of a folder or file named with a drive letter: the letter is followed through
+// <prefix>/dosdevices/<letter>: and every name after it is matched without regard to letter case
+// against what is on disk ('\' and '/' both separate names). A name that is not found is kept as
+// written, so the result names a path that does not exist. Any other path is returned unchanged.
+std::string unixPath(const std::string& prefix, const std::string& path);
+
+// The entry of `folder` whose name is `name`: the exact name when present, else the first one
+// that equals it without regard to letter case. Nothing when there is none.
+std::optional<std::string> findEntry(const std::string& folder, const std::string& name);
+
+} // namespace velmar::wine

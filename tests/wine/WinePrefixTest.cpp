@@ -1,0 +1,261 @@
+// A Wine prefix read without Wine: registry files and drive letters on files the tests write, and
+// the game key as the launcher's registry sees it when the game is installed in the prefix.
+#include "platform/registry/RegistryBackend.h"
+#include "platform/wine/WinePrefix.h"
+#include "settings/Registry.h"
+#include "settings/Settings.h"
+#include "tests/support/TempConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+
+using namespace velmar;
+using namespace velmar::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string text(const RegValue& v) {
+    return std::string(v.data.begin(), v.data.end());
+}
+
+const RegValue* find(const std::vector<RegValue>& values, const std::string& name) {
+    for (const RegValue& v : values)
+        if (v.name == name)
+            return &v;
+    return nullptr;
+}
+
+// A system.reg as Wine 8 writes it, around the game's key.
+const char* const SystemReg = "WINE REGISTRY Version 2\n"
+                              ";; All keys relative to REGISTRY\\\\Machine\n"
+                              "\n"
+                              "#arch=win64\n"
+                              "\n"
+                              "[Software\\\\Holmgard\\\\VELMARTIDES2] 1796766240\n"
+                              "#time=1dd8769b57393e0\n"
+                              "\"GAMEPATH\"=\"C:\\\\Wrong\"\n"
+                              "\n"
+                              "[Software\\\\Holmgard\\\\VELMARTIDES] 1796766242\n"
+                              "#time=1dd8769b57393f0\n"
+                              "@=\"default \\\"quoted\\\"\"\n"
+                              "\"GAMEPATH\"=\"C:\\\\Program Files\\\\Holmgard\\\\Velmar Tides\"\n"
+                              "\"Escapes\"=\"\\x00e4b \\xe4g \\x20acx\\ttab\"\n"
+                              "\"Count\"=dword:00000005\n"
+                              "\"Home\"=str(2):\"%USERPROFILE%\\\\Velmar\"\n"
+                              "\"Bytes\"=hex:01,02,ff,\\\n"
+                              "  10\n"
+                              "\"Wide\"=hex(2):41,00,e4,00,00,00\n"
+                              "\"Name \\\"with\\\" \\\\ and \\x00fc\"=\"x\"\n"
+                              "\n"
+                              "[Software\\\\Khronos\\\\Vulkan] 1796766100\n"
+                              "\"After\"=\"not ours\"\n"
+                              "\n";
+
+TEST(WineRegistryFile, ReadsTheValuesOfOneKeyWithTheirTypesAndEscapes) {
+    const auto values = wine::parseRegistryKey(SystemReg, "software\\holmgard\\velmartides");
+    ASSERT_TRUE(values.has_value());
+    ASSERT_EQ(values->size(), 8u);
+    EXPECT_EQ((*values)[0].name, ""); // @ is the unnamed default value
+    EXPECT_EQ(text((*values)[0]), std::string("default \"quoted\"\0", 17));
+    const RegValue* path = find(*values, "GAMEPATH");
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(path->type, RegSz);
+    EXPECT_EQ(text(*path), std::string("C:\\Program Files\\Holmgard\\Velmar Tides\0", 39));
+    // \x takes up to four hex digits of one UTF-16 unit; Wine pads to four only when a hex
+    // digit follows.
+    EXPECT_EQ(text(*find(*values, "Escapes")), std::string("\xc3\xa4"
+                                                           "b \xc3\xa4g \xe2\x82\xac"
+                                                           "x\ttab\0",
+                                                           17));
+    EXPECT_EQ(find(*values, "Count")->type, RegDword);
+    EXPECT_EQ(find(*values, "Count")->data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
+    EXPECT_EQ(find(*values, "Home")->type, RegExpandSz);
+    EXPECT_EQ(text(*find(*values, "Home")), std::string("%USERPROFILE%\\Velmar\0", 21));
+    EXPECT_EQ(find(*values, "Bytes")->type, RegBinary);
+    EXPECT_EQ(find(*values, "Bytes")->data, (std::vector<std::uint8_t>{1, 2, 0xff, 0x10}));
+    // Strings in hex form are UTF-16 on disk and UTF-8 in the launcher.
+    EXPECT_EQ(find(*values, "Wide")->type, RegExpandSz);
+    EXPECT_EQ(text(*find(*values, "Wide")), std::string("A\xc3\xa4\0", 4));
+    EXPECT_NE(find(*values, "Name \"with\" \\ and \xc3\xbc"), nullptr);
+    // The key ends at its blank line: nothing of the next key, nothing of the similar one.
+    EXPECT_EQ(find(*values, "After"), nullptr);
+}
+
+TEST(WineRegistryFile, KeysWithoutSectionsAndFilesOfOtherKindsGiveNothing) {
+    EXPECT_FALSE(wine::parseRegistryKey(SystemReg, "Software\\Holmgard").has_value());
+    EXPECT_FALSE(wine::parseRegistryKey(SystemReg, "Software\\Holmgard\\VELMAR").has_value());
+    const std::string regedit = std::string("REGEDIT4\n\n") + (SystemReg + 24);
+    EXPECT_FALSE(wine::parseRegistryKey(regedit, "Software\\Holmgard\\VELMARTIDES").has_value());
+    EXPECT_FALSE(wine::parseRegistryKey("", "Software").has_value());
+    EXPECT_FALSE(wine::readRegistryKey("/nonexistent/system.reg", "Software").has_value());
+    // A file cut off inside the key still gives what is complete, and nothing made up.
+    const std::string cut(SystemReg, std::string(SystemReg).find("\"Escapes\"") + 12);
+    const auto values = wine::parseRegistryKey(cut, "Software\\Holmgard\\VELMARTIDES");
+    ASSERT_TRUE(values.has_value());
+    EXPECT_EQ(values->size(), 2u);
+}
+
+class PrefixFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prefix = dir.path() + "/prefix";
+        fs::create_directories(prefix + "/dosdevices");
+        fs::create_directories(prefix + "/drive_c/Program Files/Holmgard/Velmar Tides \xc3\x84");
+        fs::create_symlink("../drive_c", prefix + "/dosdevices/c:");
+        fs::create_symlink("/", prefix + "/dosdevices/z:");
+        game = fs::canonical(prefix + "/drive_c").string() +
+               "/Program Files/Holmgard/Velmar Tides \xc3\x84";
+    }
+    TempDir dir;
+    std::string prefix;
+    std::string game;
+};
+
+TEST_F(PrefixFolders, DriveLettersFollowTheDosDevicesAndNamesIgnoreLetterCase) {
+    EXPECT_EQ(wine::unixPath(prefix, "C:\\Program Files\\Holmgard\\Velmar Tides \xc3\x84"), game);
+    EXPECT_EQ(wine::unixPath(prefix, "c:\\PROGRAM FILES\\holmgard\\velmar tides \xc3\xa4"), game);
+    EXPECT_EQ(wine::unixPath(prefix, "C:/Program Files/Holmgard/Velmar Tides \xc3\x84/"), game);
+    EXPECT_EQ(wine::unixPath(prefix, "C:\\Program Files\\..\\Program Files\\Holmgard"),
+              fs::path(game).parent_path().string());
+    EXPECT_EQ(wine::unixPath(prefix, "Z:\\"), "/");
+    EXPECT_EQ(wine::unixPath(prefix, "z:" + dir.path()), dir.path());
+    // What is not on disk is kept as written, so the start reports it missing.
+    EXPECT_EQ(wine::unixPath(prefix, "C:\\Program Files\\Nope\\Deeper"),
+              fs::path(game).parent_path().parent_path().string() + "/Nope/Deeper");
+    EXPECT_EQ(wine::unixPath(prefix, "Q:\\Game"), prefix + "/dosdevices/q:/Game");
+    // Unix paths and anything else stay as they are.
+    EXPECT_EQ(wine::unixPath(prefix, "/home/player/Velmar Tides"), "/home/player/Velmar Tides");
+    EXPECT_EQ(wine::unixPath(prefix, ""), "");
+    EXPECT_EQ(wine::unixPath(prefix, "1:\\x"), "1:\\x");
+}
+
+TEST_F(PrefixFolders, AStarterIsFoundWhateverItsLetterCase) {
+    writeFile(game + "/TIDESSTARTUP.EXE", "MZ");
+    EXPECT_EQ(wine::findEntry(game, "TidesStartup.exe"), "TIDESSTARTUP.EXE");
+    writeFile(game + "/TidesStartup.exe", "MZ");
+    EXPECT_EQ(wine::findEntry(game, "TidesStartup.exe"), "TidesStartup.exe"); // exact name first
+    EXPECT_FALSE(wine::findEntry(game, "Other.exe").has_value());
+    EXPECT_FALSE(wine::findEntry(game + "/missing", "TidesStartup.exe").has_value());
+}
+
+// The launcher's registry with the game installed in a prefix named by WINEPREFIX.
+class GameKeyFromPrefix : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("WINEPREFIX");
+        oldPrefix_ = old ? old : "";
+        setenv("WINEPREFIX", prefix.path().c_str(), 1);
+        resetDefaultRegistryBackend();
+    }
+    void TearDown() override {
+        setenv("WINEPREFIX", oldPrefix_.c_str(), 1);
+        resetDefaultRegistryBackend();
+    }
+    void writeSystemReg(const std::string& keys) {
+        writeFile(prefix.path() + "/system.reg",
+                  "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n" +
+                      keys);
+    }
+    static std::string key(const std::string& path, const std::string& values) {
+        return "[" + path + "] 1796766242\n#time=1dd8769b57393f0\n" + values + "\n";
+    }
+    static Registry gameKey() {
+        Registry reg;
+        reg.setRootKey(Hive::LocalMachine);
+        EXPECT_TRUE(reg.openKey(GameKeyPath, false));
+        return reg;
+    }
+
+    TempConfig config;
+    TempDir prefix;
+
+private:
+    std::string oldPrefix_;
+};
+
+TEST_F(GameKeyFromPrefix, GamePathComesFromThePrefixWhenTheStoreHasNone) {
+    Registry reg;
+    reg.setRootKey(Hive::LocalMachine);
+    EXPECT_FALSE(reg.openKey(GameKeyPath, false)); // no prefix yet: no game key anywhere
+
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES",
+                       "\"GAMEPATH\"=\"C:\\\\Program Files\\\\Holmgard\\\\Velmar Tides\"\n"));
+    EXPECT_EQ(gameKey().readString(ValGamePath), "C:\\Program Files\\Holmgard\\Velmar Tides");
+
+    // A 32-bit installer's key is used when the 64-bit one is missing...
+    writeSystemReg(key("Software\\\\Wow6432Node\\\\Holmgard\\\\VELMARTIDES",
+                       "\"GAMEPATH\"=\"C:\\\\Program Files (x86)\\\\Holmgard\\\\Velmar Tides\"\n"));
+    EXPECT_EQ(gameKey().readString(ValGamePath), "C:\\Program Files (x86)\\Holmgard\\Velmar Tides");
+    // ...and not when both are there.
+    writeSystemReg(
+        key("Software\\\\Wow6432Node\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\Wow\"\n") +
+        key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\Native\"\n"));
+    EXPECT_EQ(gameKey().readString(ValGamePath), "C:\\Native");
+    std::vector<std::string> names = gameKey().getValueNames();
+    EXPECT_EQ(names, std::vector<std::string>{"GAMEPATH"});
+}
+
+TEST_F(GameKeyFromPrefix, TheStoreWinsAndWritesNeverReachThePrefix) {
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES",
+                       "\"GAMEPATH\"=\"C:\\\\FromPrefix\"\n\"Other\"=\"prefix\"\n"));
+    const std::string before = readFile(prefix.path() + "/system.reg");
+    Registry reg;
+    reg.setRootKey(Hive::LocalMachine);
+    ASSERT_TRUE(reg.openKey(GameKeyPath, true));
+    reg.writeString("Other", "store");
+    EXPECT_EQ(reg.readString(ValGamePath), "C:\\FromPrefix"); // store has no GAMEPATH yet
+    EXPECT_EQ(reg.readString("Other"), "store");
+    reg.writeString(ValGamePath, "/home/player/Velmar");
+    EXPECT_EQ(reg.readString(ValGamePath), "/home/player/Velmar");
+    EXPECT_EQ(reg.getValueNames(), (std::vector<std::string>{"Other", "GAMEPATH"}));
+    EXPECT_TRUE(reg.deleteValue(ValGamePath));
+    EXPECT_EQ(reg.readString(ValGamePath), "C:\\FromPrefix");
+    EXPECT_FALSE(reg.deleteValue(ValGamePath)); // the prefix's value is not the store's to delete
+    EXPECT_EQ(readFile(prefix.path() + "/system.reg"), before);
+    EXPECT_EQ(fs::directory_iterator(prefix.path())->path().filename(), "system.reg");
+}
+
+TEST_F(GameKeyFromPrefix, AWronglyTypedGamePathIsARegistryError) {
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=dword:00000001\n"));
+    Registry reg = gameKey();
+    EXPECT_THROW(reg.readString(ValGamePath), RegistryError);
+}
+
+TEST_F(GameKeyFromPrefix, AChangedPrefixIsReadAgain) {
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\One\"\n"));
+    Registry reg = gameKey();
+    EXPECT_EQ(reg.readString(ValGamePath), "C:\\One");
+    writeSystemReg(
+        key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\Two, longer\"\n"));
+    EXPECT_EQ(reg.readString(ValGamePath), "C:\\Two, longer");
+    // An unreadable or vanished prefix is simply no source.
+    fs::remove(prefix.path() + "/system.reg");
+    EXPECT_EQ(reg.readString(ValGamePath), "");
+    fs::create_directory(prefix.path() + "/system.reg");
+    EXPECT_EQ(reg.readString(ValGamePath), "");
+    Registry fresh;
+    fresh.setRootKey(Hive::LocalMachine);
+    EXPECT_FALSE(fresh.openKey(GameKeyPath, false));
+}
+
+TEST_F(GameKeyFromPrefix, VelmarRegShowsTheSameValue) {
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES",
+                       "\"GAMEPATH\"=\"C:\\\\Program Files\\\\Holmgard\\\\Velmar \\x00c4\"\n"));
+    const std::string out = config.dir() + "/query.txt";
+    const std::string command =
+        std::string("XDG_CONFIG_HOME='") + config.dir() + "' WINEPREFIX='" + prefix.path() +
+        "' " VELMAR_BIN_DIR "/velmar-reg query 'HKLM\\Software\\Holmgard\\VELMARTIDES' > '" + out +
+        "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(out);
+    EXPECT_NE(
+        readFile(out).find("GAMEPATH    REG_SZ    C:\\Program Files\\Holmgard\\Velmar \xc3\x84"),
+        std::string::npos)
+        << readFile(out);
+}
+
+} // namespace

@@ -11,7 +11,7 @@
 namespace velmar {
 
 void TMainForm::acStartExecute() {
-    const std::string folder = InstallationFolder(cbInstallation->currentText().toStdString());
+    const std::string folder = InstallationFolder(SelectedInstallationName());
     const std::string program = folder + PathSeparator + "TidesStartup.exe";
 
     std::optional<std::string> argument;

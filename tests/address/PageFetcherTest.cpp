@@ -150,6 +150,25 @@ TEST_F(PageFetcherTest, OnlyTheFirstMebibyteIsRead) {
     EXPECT_TRUE(test::processUntil([&] { return server.openConnections == 0; }, 5000));
 }
 
+TEST_F(PageFetcherTest, CompressedPageThatQtRefusesEndsTheLoad) {
+    // A small deflate stream that unpacks to 32 MiB: Qt's check against compression bombs
+    // refuses it with an error. That, too, is the end of the load: it completes at once, as no
+    // usable document, and the fetcher is free again. (qCompress gives a zlib stream behind a
+    // four-byte length.)
+    const QByteArray packed = qCompress(QByteArray(32 * 1024 * 1024, ' '), 9).mid(4);
+    ASSERT_LT(packed.size(), 256 * 1024);
+    server.answers["/bomb"] =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Encoding: deflate\r\n"
+        "Connection: close\r\nContent-Length: " +
+        QByteArray::number(packed.size()) + "\r\n\r\n" + packed;
+    EXPECT_EQ(Fetch(server.url("/bomb")), std::nullopt);
+    EXPECT_EQ(results.size(), 1u);
+    // Still usable afterwards.
+    const auto page = Fetch(server.url("/page"));
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(FindFirstMatch(*page, DottedQuadPattern), "84.133.2.17");
+}
+
 TEST_F(PageFetcherTest, UrlsThatAreNotHttpAreRefusedLater) {
     for (const std::string url : {"ftp://127.0.0.1/x", "file:///etc/hostname", "",
                                   "data:text/html,1.2.3.4", "http://", "not a url"}) {

@@ -307,12 +307,8 @@ void TMainForm::LoadSettings() {
     const std::string lastStored = reg.readString(ValLastInstallation);
     int index = -1;
     if (!lastStored.empty()) {
-        // The same bytes first; otherwise the first name that reads the same but for letter case.
+        // Compared as shown, so that letter case is ignored also in names that are no UTF-8.
         const QString last = QString::fromStdString(ShownText(lastStored));
-        for (int i = 0; i < cbInstallation->count() && index < 0; ++i) {
-            if (InstallationName(i) == lastStored)
-                index = i;
-        }
         for (int i = 0; i < cbInstallation->count() && index < 0; ++i) {
             if (cbInstallation->itemText(i).compare(last, Qt::CaseInsensitive) == 0)
                 index = i;

@@ -82,6 +82,9 @@ void PageFetcher::Navigate(const std::string& url) {
             body_.clear();
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
+    // An error ends the load too. Usually `finished` follows it, but not always: Qt 6.4 reports
+    // a compressed body that fails its decompression check and never finishes that reply.
+    connect(reply, &QNetworkReply::errorOccurred, this, [this, reply] { failed(reply); });
 }
 
 void PageFetcher::Stop() {
@@ -146,6 +149,16 @@ void PageFetcher::finished(QNetworkReply* reply) {
     }
     const std::string charset = CharsetOf(reply->rawHeader("Content-Type"));
     deliver(VisibleText(page.toStdString(), charset));
+}
+
+void PageFetcher::failed(QNetworkReply* reply) {
+    if (reply != reply_)
+        return;
+    detach();
+    // Not aborted from inside its own signal; deleting it later closes the connection.
+    reply->deleteLater();
+    body_.clear();
+    deliver(std::nullopt);
 }
 
 void PageFetcher::deliver(std::optional<std::string> visibleText) {

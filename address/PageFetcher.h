@@ -38,6 +38,7 @@ public:
 
 private:
     void finished(QNetworkReply* reply);
+    void failed(QNetworkReply* reply);
     void readSome(QNetworkReply* reply);
     // Forgets the running reply without letting any of its signals count as a completion.
     QNetworkReply* detach();

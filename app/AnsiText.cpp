@@ -37,4 +37,45 @@ std::string AnsiToUtf8(const std::string& ansi) {
     return out;
 }
 
+std::string ShownText(const std::string& stored) {
+    // A strict check: overlong forms, surrogates and code points above U+10FFFF are not UTF-8.
+    std::size_t i = 0;
+    const std::size_t n = stored.size();
+    while (i < n) {
+        const auto b = static_cast<unsigned char>(stored[i]);
+        if (b == 0)
+            break;
+        int more = 0;
+        std::uint32_t cp = 0;
+        if (b < 0x80) {
+            ++i;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            more = 1;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2;
+            cp = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3;
+            cp = b & 0x07;
+        } else {
+            return AnsiToUtf8(stored);
+        }
+        if (i + static_cast<std::size_t>(more) >= n)
+            return AnsiToUtf8(stored);
+        for (int k = 1; k <= more; ++k) {
+            const auto c = static_cast<unsigned char>(stored[i + static_cast<std::size_t>(k)]);
+            if ((c & 0xC0) != 0x80)
+                return AnsiToUtf8(stored);
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return AnsiToUtf8(stored);
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return stored.substr(0, i);
+}
+
 } // namespace velmar

@@ -3,12 +3,15 @@
 
 #include "address/DottedQuad.h"
 #include "address/PageFetcher.h"
+#include "app/AnsiText.h"
 #include "app/Progbar.h"
 #include "app/WindowLook.h"
 #include "platform/process/WineStart.h"
 #include "platform/toolkit/AppCursor.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
+#include "platform/toolkit/Focus.h"
+#include "platform/toolkit/ItemHeight.h"
 #include "sockets/NMUDP.h"
 #include "sockets/Psock.h"
 
@@ -23,6 +26,7 @@
 #include <QRadioButton>
 
 #include <algorithm>
+#include <limits>
 
 namespace velmar {
 
@@ -59,7 +63,7 @@ void TMainForm::createControls() {
     applyWindowLook(this);
     const Scale s(this);
     setFixedSize(s(391), s(407));
-    move(233, 278);
+    move(s(233), s(278));
 
     ActionList1 = new ActionList(this);
     acStart = new Action(q("Start"), this);
@@ -128,6 +132,7 @@ void TMainForm::createControls() {
     edClientServerAddr = new QLineEdit(gbClientAddr);
     edClientServerAddr->setGeometry(s.rect(112, 42, 121, 21));
     edClientServerAddr->setEnabled(false);
+    edClientServerAddr->setMaxLength(std::numeric_limits<int>::max()); // no length limit
     btTestSrv = new QPushButton(gbClientAddr);
     btTestSrv->setGeometry(s.rect(248, 40, 75, 25));
     acTestSrv->link(btTestSrv);
@@ -138,6 +143,7 @@ void TMainForm::createControls() {
     cbInstallation = new QComboBox(gbInstallation);
     cbInstallation->setGeometry(s.rect(16, 32, 217, 21));
     cbInstallation->setEditable(false);
+    setItemHeight(cbInstallation, s(13));
     connect(cbInstallation, &QComboBox::activated, this,
             [this](int) { Guarded([this] { cbInstallationChange(); }); });
     btInstEdit = new QPushButton(gbInstallation);
@@ -197,8 +203,13 @@ void TMainForm::createControls() {
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
+    // Each label names the field beside it for screen readers.
+    labelField(lbServerLanAddr, edServerLanAddr);
+    labelField(lbServerInetAddr, edServerInetAddr);
+    labelField(lbClientServerAddr, edClientServerAddr);
+
     // The two address groups share one rectangle: each paints its own background, so only the
-    // one in front is seen.
+    // one in front is seen; the one behind takes no focus.
     gbServerAddr->setAutoFillBackground(true);
     gbClientAddr->setAutoFillBackground(true);
     // Where the fallback font runs wider than the designed one, a label may grow up to the edit
@@ -251,6 +262,7 @@ void TMainForm::createControls() {
         Guarded([&] { browserDocumentComplete(std::move(text)); });
     };
 
+    keepCoveredControlsUnfocused(this);
     qApp->installEventFilter(this);
 }
 
@@ -277,7 +289,7 @@ void TMainForm::LoadSettings() {
         if (list.openKey(keyPath_ + InstallationsSuffix, true)) {
             for (const std::string& name : list.getValueNames()) {
                 Installations.insert({name, list.readString(name)});
-                cbInstallation->addItem(QString::fromStdString(name));
+                addInstallationItem(name);
             }
         }
     }
@@ -289,18 +301,18 @@ void TMainForm::LoadSettings() {
             const std::string folder = game.readString(ValGamePath);
             AddInstallationValue(keyPath_, StandardInstallation, folder);
             Installations.insert({StandardInstallation, folder});
-            cbInstallation->addItem(q(StandardInstallation));
+            addInstallationItem(StandardInstallation);
         }
     }
 
-    const QString last = QString::fromStdString(reg.readString(ValLastInstallation));
+    const std::string lastStored = reg.readString(ValLastInstallation);
     int index = -1;
-    if (!last.isEmpty()) {
-        for (int i = 0; i < cbInstallation->count(); ++i) {
-            if (cbInstallation->itemText(i).compare(last, Qt::CaseInsensitive) == 0) {
+    if (!lastStored.empty()) {
+        // Compared as shown, so that letter case is ignored also in names that are no UTF-8.
+        const QString last = QString::fromStdString(ShownText(lastStored));
+        for (int i = 0; i < cbInstallation->count() && index < 0; ++i) {
+            if (cbInstallation->itemText(i).compare(last, Qt::CaseInsensitive) == 0)
                 index = i;
-                break;
-            }
         }
     } else if (!Installations.empty()) {
         index = 0;

@@ -103,6 +103,10 @@ public:
 
     // The folder of an installation name; a missing name gets an entry with an empty folder.
     std::string& InstallationFolder(const std::string& name);
+    // The name listed at `index` as stored, byte for byte ("" for no item). The list shows it as
+    // well as it can; the program finds, starts, deletes and stores by these bytes.
+    std::string InstallationName(int index) const;
+    std::string SelectedInstallationName() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,6 +118,7 @@ private:
     void FormShow();
     bool FormCloseQuery();
     void selectInstallation(int index);
+    void addInstallationItem(const std::string& name);
     void destroyUdp();
     // Sends the query through myUdp; false when the test ended while the send waited.
     bool sendQuery();

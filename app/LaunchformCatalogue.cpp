@@ -1,6 +1,7 @@
 // The installation list of the main window: selecting, adding and deleting installations.
 #include "app/Launchform.h"
 
+#include "app/AnsiText.h"
 #include "platform/toolkit/Dialogs.h"
 
 #include <QComboBox>
@@ -9,15 +10,36 @@
 
 namespace velmar {
 
+namespace {
+QString shown(const std::string& stored) {
+    return QString::fromStdString(ShownText(stored));
+}
+} // namespace
+
 std::string& TMainForm::InstallationFolder(const std::string& name) {
     return Installations[name];
 }
 
+std::string TMainForm::InstallationName(int index) const {
+    if (index < 0 || index >= cbInstallation->count())
+        return {};
+    return cbInstallation->itemData(index).toByteArray().toStdString();
+}
+
+std::string TMainForm::SelectedInstallationName() const {
+    return InstallationName(cbInstallation->currentIndex());
+}
+
+void TMainForm::addInstallationItem(const std::string& name) {
+    cbInstallation->addItem(shown(name),
+                            QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
 void TMainForm::cbInstallationChange() {
     if (cbInstallation->currentIndex() >= 0) {
-        const std::string name = cbInstallation->currentText().toStdString();
+        const std::string name = SelectedInstallationName();
         reg_->writeString(ValLastInstallation, name);
-        edPath->setText(QString::fromStdString(InstallationFolder(name)));
+        edPath->setText(shown(InstallationFolder(name)));
     } else {
         // The items stay listed; only the selection, the path and the stored name are cleared.
         cbInstallation->setCurrentIndex(-1);
@@ -37,16 +59,15 @@ void TMainForm::acEditExecute() {
     AddInstallationValue(keyPath_, name, folder);
     Installations.insert({name, folder}); // a name already present keeps its folder
     // A name already listed is not listed twice: its line is selected instead.
-    const QString item = QString::fromStdString(name);
     int index = -1;
     for (int i = 0; i < cbInstallation->count(); ++i) {
-        if (cbInstallation->itemText(i) == item) {
+        if (InstallationName(i) == name) {
             index = i;
             break;
         }
     }
     if (index < 0) {
-        cbInstallation->addItem(item);
+        addInstallationItem(name);
         index = cbInstallation->count() - 1;
     }
     cbInstallation->setCurrentIndex(index);
@@ -63,7 +84,7 @@ void TMainForm::acDeleteExecute() {
     if (!dialogs().confirm("Löschen dieses Eintrags - sicher?"))
         return;
     const int index = cbInstallation->currentIndex();
-    const std::string name = cbInstallation->currentText().toStdString();
+    const std::string name = SelectedInstallationName();
     if (DeleteInstallationValue(keyPath_, name)) {
         Installations.erase(name);
         cbInstallation->removeItem(index);

@@ -27,7 +27,7 @@ constexpr const char* ValWineCommand = "WineCommand";
 void TMainForm::acStartExecute() {
     if (wineStart_ && wineStart_->running())
         return; // a start is already on its way
-    const std::string folder = InstallationFolder(cbInstallation->currentText().toStdString());
+    const std::string folder = InstallationFolder(SelectedInstallationName());
 
     std::optional<std::string> argument;
     if (rgGameType->itemIndex() == 1) {

@@ -21,11 +21,11 @@ inline constexpr const char* ValGamePath = "GAMEPATH";
 inline constexpr const char* StandardInstallation = "Standard";
 
 inline constexpr unsigned DefaultIpTimeout = 7000;
-// The page that shows the caller's public address.
-// The project runs no such page itself: the default names a reserved host that never resolves,
-// so no player's address goes to a stranger until the player points IpServerUrl at a page.
-inline constexpr const char* DefaultIpServerUrl =
-    "http://whatismyip.velmar-tides.example/whatismyip.php";
+// The page that shows the caller's public address: ipify's, a long-running, widely used public
+// service whose answer is the caller's IPv4 address as plain text (this host name answers over
+// IPv4 only, so it never gives an IPv6 address instead). Players point IpServerUrl elsewhere with
+// velmar-reg (see README).
+inline constexpr const char* DefaultIpServerUrl = "https://api.ipify.org/";
 
 // Installation name -> folder, ordered by unsigned byte-wise comparison of the names; letter
 // case matters here (the stored value names ignore it).

@@ -3,8 +3,15 @@
 #include "sockets/SocketShim.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -111,18 +118,83 @@ std::vector<IPv4Bytes> resolverAddresses(const char* name) {
     return result;
 }
 
-std::vector<IPv4Bytes> interfaceAddresses() {
-    std::vector<IPv4Bytes> result;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return result;
-    for (const ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !(ifa->ifa_flags & IFF_UP))
+// The interface of the IPv4 default route with the lowest metric, from the kernel's routing
+// table; "" when there is none (or no such table).
+std::string defaultRouteInterface() {
+    std::ifstream table("/proc/net/route");
+    std::string line;
+    std::getline(table, line); // the header
+    std::string best;
+    unsigned long bestMetric = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string iface, destination, gateway, mask;
+        unsigned long flags = 0, refCount = 0, use = 0, metric = 0;
+        if (!(fields >> iface >> destination >> gateway >> std::hex >> flags >> std::dec >>
+              refCount >> use >> metric >> mask))
             continue;
-        result.push_back(bytesOf(reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr));
+        constexpr unsigned long RouteUp = 0x1;
+        if (destination != "00000000" || mask != "00000000" || !(flags & RouteUp))
+            continue;
+        if (best.empty() || metric < bestMetric) {
+            best = iface;
+            bestMetric = metric;
+        }
     }
-    ::freeifaddrs(list);
-    return result;
+    return best;
+}
+
+// Bridges and virtual links that container engines and virtual machine managers make: their
+// addresses are reachable from this machine only.
+bool isVirtualBridge(const std::string& name) {
+    static const char* const prefixes[] = {"docker",  "br-",   "veth",  "virbr",      "vmnet",
+                                           "vboxnet", "lxcbr", "lxdbr", "podman",     "cni",
+                                           "flannel", "cali",  "weave", "kube-bridge"};
+    for (const char* prefix : prefixes) {
+        if (name.rfind(prefix, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A lookup of the host name that LocalIP may stop waiting for: it then runs on in its own thread
+// and keeps its answer here.
+struct HostLookup {
+    std::string name;
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    std::vector<IPv4Bytes> addresses;
+};
+
+// Both touched on the UI thread only.
+std::shared_ptr<HostLookup> pendingLookup;
+TPowersock::Resolver customResolver;
+
+std::shared_ptr<HostLookup> startLookup(const std::string& name) {
+    auto lookup = std::make_shared<HostLookup>();
+    lookup->name = name;
+    TPowersock::Resolver resolver = customResolver;
+    try {
+        std::thread([lookup, resolver] {
+            std::vector<IPv4Bytes> addresses;
+            try {
+                addresses =
+                    resolver ? resolver(lookup->name) : resolverAddresses(lookup->name.c_str());
+            } catch (...) {
+                addresses.clear(); // a failed lookup lists nothing
+            }
+            const std::lock_guard<std::mutex> lock(lookup->mutex);
+            lookup->addresses = std::move(addresses);
+            lookup->done = true;
+            lookup->answered.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the lookup counts as one that lists nothing.
+        const std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->done = true;
+    }
+    return lookup;
 }
 
 std::string versionText(int major, int minor) {
@@ -138,18 +210,62 @@ std::string FormatDottedQuad(const IPv4Bytes& addr) {
     return text;
 }
 
-std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
-                             const std::vector<IPv4Bytes>& interfaceAddrs) {
+std::vector<InterfaceAddress> MachineInterfaces() {
+    std::vector<InterfaceAddress> result;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return result;
+    const std::string routed = defaultRouteInterface();
+    for (const ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET)
+            continue;
+        InterfaceAddress entry;
+        entry.name = ifa->ifa_name ? ifa->ifa_name : "";
+        entry.address = bytesOf(reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr);
+        entry.up = (ifa->ifa_flags & IFF_UP) != 0;
+        entry.carrier = (ifa->ifa_flags & IFF_RUNNING) != 0;
+        entry.defaultRoute = !routed.empty() && entry.name == routed;
+        result.push_back(std::move(entry));
+    }
+    ::freeifaddrs(list);
+    return result;
+}
+
+std::string ChooseInterfaceAddress(const std::vector<InterfaceAddress>& interfaces) {
+    const InterfaceAddress* chosen = nullptr;
+    for (const InterfaceAddress& i : interfaces) {
+        const IPv4Bytes& a = i.address;
+        if (!i.up || !i.carrier || isLoopback(a) || a == IPv4Bytes{0, 0, 0, 0} ||
+            (a[0] == 169 && a[1] == 254) || isVirtualBridge(i.name))
+            continue;
+        if (i.defaultRoute)
+            return FormatDottedQuad(a);
+        if (!chosen)
+            chosen = &i;
+    }
+    return chosen ? FormatDottedQuad(chosen->address) : "";
+}
+
+std::string PickLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
+                           const std::vector<InterfaceAddress>& interfaces) {
     if (resolverAddrs.empty())
         return "";
     const IPv4Bytes& first = resolverAddrs.front();
     if (!isLoopback(first))
         return FormatDottedQuad(first);
+    const std::string own = ChooseInterfaceAddress(interfaces);
+    return own.empty() ? FormatDottedQuad(first) : own;
+}
+
+std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
+                             const std::vector<IPv4Bytes>& interfaceAddrs) {
+    std::vector<InterfaceAddress> interfaces;
     for (const IPv4Bytes& a : interfaceAddrs) {
-        if (!isLoopback(a) && a != IPv4Bytes{0, 0, 0, 0})
-            return FormatDottedQuad(a);
+        InterfaceAddress entry;
+        entry.address = a;
+        interfaces.push_back(entry);
     }
-    return FormatDottedQuad(first);
+    return PickLanAddress(resolverAddrs, interfaces);
 }
 
 TPowersock::TPowersock(QObject* owner) : QObject(owner) {
@@ -247,7 +363,38 @@ std::string TPowersock::LocalIP() {
     if (::gethostname(name, 200) != 0)
         return "";
     name[200] = '\0';
-    return ChooseLanAddress(resolverAddresses(name), interfaceAddresses());
+
+    // A lookup that is still running from an earlier call has had its moment: it is not waited
+    // for again, but its answer serves once it has come.
+    std::shared_ptr<HostLookup> lookup = pendingLookup;
+    const bool fresh = !lookup || lookup->name != name;
+    if (fresh)
+        lookup = startLookup(name);
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    if (fresh)
+        lookup->answered.wait_for(lock, std::chrono::milliseconds(HostLookupWaitMs),
+                                  [&] { return lookup->done; });
+    if (lookup->done) {
+        const std::vector<IPv4Bytes> addresses = lookup->addresses;
+        lock.unlock();
+        pendingLookup.reset();
+        return PickLanAddress(addresses, MachineInterfaces());
+    }
+    lock.unlock();
+    pendingLookup = lookup;
+    return ChooseInterfaceAddress(MachineInterfaces());
+}
+
+void TPowersock::setResolver(Resolver resolver) {
+    customResolver = std::move(resolver);
+    pendingLookup.reset();
+}
+
+bool TPowersock::hostLookupPending() {
+    if (!pendingLookup)
+        return false;
+    const std::lock_guard<std::mutex> lock(pendingLookup->mutex);
+    return !pendingLookup->done;
 }
 
 void TPowersock::StatusMessage(int level, const std::string& text) {

@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace velmar {
@@ -49,6 +53,40 @@ void okBox(const std::string& text, QMessageBox::Icon icon) {
 
 Dialogs* installed = nullptr;
 
+// A folder chooser that starts in `start` with nothing chosen and confirms only a folder the
+// user chose: one picked in the list or typed, or one the user went into. Confirming the start
+// folder itself untouched does nothing.
+class FolderBrowser : public QFileDialog {
+public:
+    FolderBrowser(const QString& prompt, const QString& start)
+        : QFileDialog(nullptr, prompt), start_(start) {
+        // Qt's own dialog everywhere, so the rules above hold on every desktop.
+        setOption(QFileDialog::DontUseNativeDialog, true);
+        setFileMode(QFileDialog::Directory);
+        setOption(QFileDialog::ShowDirsOnly, true);
+        setLabelText(QFileDialog::LookIn, prompt);
+        setDirectory(start);
+        connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) {
+            if (!path.isEmpty())
+                chosen_ = true;
+        });
+        connect(this, &QFileDialog::directoryEntered, this, [this] { chosen_ = true; });
+    }
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.isEmpty())
+            return;
+        if (!chosen_ && QFileInfo(files.first()) == QFileInfo(start_))
+            return;
+        QFileDialog::accept();
+    }
+
+private:
+    QString start_;
+    bool chosen_ = false;
+};
+
 } // namespace
 
 void QtDialogs::messageBox(const std::string& text) {
@@ -70,17 +108,21 @@ bool QtDialogs::confirm(const std::string& text) {
 }
 
 std::string QtDialogs::browseFolder(const std::string& prompt) {
-    QFileDialog dialog(nullptr, q(prompt));
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setLabelText(QFileDialog::LookIn, q(prompt));
+    FolderBrowser dialog(q(prompt), FolderBrowserStart());
     dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return {};
-    return files.first().toStdString();
+    return QFile::encodeName(files.first()).toStdString(); // the file system's own bytes
+}
+
+QString FolderBrowserStart() {
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+        return desktop;
+    return QDir::homePath();
 }
 
 bool QtDialogs::inputQuery(const std::string& title, const std::string& prompt,

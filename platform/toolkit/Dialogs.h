@@ -4,6 +4,7 @@
 // is open.
 #include <string>
 
+class QString;
 class QWidget;
 
 namespace velmar {
@@ -18,7 +19,8 @@ public:
     virtual void messageBox(const std::string& text) = 0;
     // Title "Confirm", question icon, OK (default) and Cancel (Esc, title-bar close). True: OK.
     virtual bool confirm(const std::string& text) = 0;
-    // A folder chooser with `prompt`, no folder preselected; the full path or "" when cancelled.
+    // A folder chooser with `prompt`, starting at the desktop with no folder preselected; only a
+    // folder the user chose is confirmed. The full path or "" when cancelled.
     virtual std::string browseFolder(const std::string& prompt) = 0;
     // A one-line prompt of at most 255 characters. True with the text as typed when accepted.
     virtual bool inputQuery(const std::string& title, const std::string& prompt,
@@ -37,6 +39,10 @@ public:
                     std::string& value) override;
     void errorBox(const std::string& text) override;
 };
+
+// Where the folder browser starts: the user's desktop folder, or the home folder where there is
+// none (never the current directory).
+QString FolderBrowserStart();
 
 // The dialogs the program uses; the real ones unless a test installed others.
 Dialogs& dialogs();

@@ -1,6 +1,7 @@
 #include "platform/toolkit/RadioGroup.h"
 
 #include "platform/toolkit/Application.h"
+#include "platform/toolkit/Focus.h"
 
 #include <QKeyEvent>
 #include <QRadioButton>
@@ -13,8 +14,8 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
     : QGroupBox(caption, parent) {
     for (int i = 0; i < items.size(); ++i) {
         auto* radio = new QRadioButton(items[i], this);
-        // Exclusivity is kept here, not by Qt, so that "no selection" is possible.
-        radio->setAutoExclusive(false);
+        // Qt's own exclusivity stays on: it is what makes an item a radio button (and not a check
+        // box) to a screen reader. Clearing the selection lifts it for a moment (select).
         connect(radio, &QRadioButton::clicked, this, [this, i, radio] {
             if (index_ == i) {
                 radio->setChecked(true); // a click on the selected item changes nothing
@@ -26,13 +27,16 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
         buttons_.push_back(radio);
     }
     layoutItems();
+    updateTabStop();
 }
 
 void RadioGroup::setItemIndex(int index) {
     if (index >= count())
         index = count() - 1;
-    if (index < 0)
-        index = -1;
+    if (index < 0) {
+        select(-1, false); // no item selected: no handler runs
+        return;
+    }
     select(index, true);
 }
 
@@ -40,8 +44,18 @@ void RadioGroup::select(int index, bool runHandler) {
     if (index == index_)
         return;
     index_ = index;
-    for (int i = 0; i < count(); ++i)
-        buttons_[static_cast<std::size_t>(i)]->setChecked(i == index);
+    for (int i = 0; i < count(); ++i) {
+        QRadioButton* radio = buttons_[static_cast<std::size_t>(i)];
+        if (i == index || !radio->isChecked()) {
+            radio->setChecked(i == index);
+            continue;
+        }
+        // Qt refuses to uncheck the checked item of an exclusive group.
+        radio->setAutoExclusive(false);
+        radio->setChecked(false);
+        radio->setAutoExclusive(true);
+    }
+    updateTabStop();
     if (runHandler && onClick)
         onClick();
 }
@@ -50,6 +64,12 @@ QWidget* RadioGroup::focusTarget() const {
     if (buttons_.empty())
         return const_cast<RadioGroup*>(this);
     return index_ >= 0 ? buttons_[static_cast<std::size_t>(index_)] : buttons_.front();
+}
+
+void RadioGroup::updateTabStop() {
+    const QWidget* target = focusTarget();
+    for (QRadioButton* radio : buttons_)
+        setTabStop(radio, radio == target);
 }
 
 bool RadioGroup::eventFilter(QObject* watched, QEvent* event) {

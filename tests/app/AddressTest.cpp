@@ -143,7 +143,15 @@ TEST_F(Address, FreshKeyStoresBothDefaults) {
     unsetenv("http_proxy");
     EXPECT_EQ(launcherKey().readInteger(ValIpTimeout), 7000);
     EXPECT_EQ(launcherKey().readString(ValIpServerUrl), DefaultIpServerUrl);
-    EXPECT_NE(std::string(DefaultIpServerUrl).find("/whatismyip.php"), std::string::npos);
+    // A page that can work: http or https on a public host name, not a reserved one that never
+    // resolves.
+    const QUrl url(QString::fromLatin1(DefaultIpServerUrl));
+    EXPECT_TRUE(url.isValid());
+    EXPECT_TRUE(url.scheme() == "https" || url.scheme() == "http");
+    const QString host = url.host();
+    ASSERT_TRUE(host.contains('.'));
+    for (const char* reserved : {".example", ".invalid", ".test", ".localhost", ".local"})
+        EXPECT_FALSE(host.endsWith(QLatin1String(reserved))) << host.toStdString();
 }
 
 TEST_F(Address, StoredHostLooksUpBothAddressesAtStartUp) {

@@ -1,10 +1,13 @@
 #include "sockets/Psock.h"
 
 #include "sockets/SocketShim.h"
+#include "tests/support/ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 
@@ -239,4 +242,86 @@ TEST(LanAddress, LocalIPOfThisMachine) {
     if (hasLan) {
         EXPECT_NE(ip.rfind("127.", 0), 0u) << "a loopback address was shown as the LAN address";
     }
+}
+
+TEST(LanAddress, LoopbackMendPrefersTheRealCard) {
+    using A = IPv4Bytes;
+    auto card = [](const char* name, A address, bool carrier = true, bool routed = false) {
+        InterfaceAddress i;
+        i.name = name;
+        i.address = address;
+        i.carrier = carrier;
+        i.defaultRoute = routed;
+        return i;
+    };
+    const std::vector<InterfaceAddress> machine = {
+        card("lo", A{127, 0, 0, 1}),
+        card("docker0", A{172, 17, 0, 1}),
+        card("br-5f2c", A{172, 18, 0, 1}),
+        card("virbr0", A{192, 168, 122, 1}),
+        card("eth0", A{10, 1, 2, 3}, /*carrier=*/false),
+        card("wlan0", A{169, 254, 7, 9}),
+        card("enp3s0", A{192, 168, 1, 20}),
+        card("wlp2s0", A{192, 168, 8, 44}, true, /*routed=*/true),
+    };
+    // The host name maps to 127.0.1.1: the interface of the default route wins.
+    EXPECT_EQ(PickLanAddress({A{127, 0, 1, 1}}, machine), "192.168.8.44");
+    // Without a default route: the first card that is up, has a carrier and is no bridge.
+    std::vector<InterfaceAddress> unrouted = machine;
+    unrouted.back().defaultRoute = false;
+    EXPECT_EQ(PickLanAddress({A{127, 0, 1, 1}}, unrouted), "192.168.1.20");
+    // An interface that is down counts as little as one without a carrier.
+    unrouted[6].up = false;
+    EXPECT_EQ(ChooseInterfaceAddress(unrouted), "192.168.8.44");
+    // Only bridges, unplugged cards and loopback: the resolver's answer is all there is.
+    const std::vector<InterfaceAddress> none(machine.begin(), machine.begin() + 6);
+    EXPECT_EQ(ChooseInterfaceAddress(none), "");
+    EXPECT_EQ(PickLanAddress({A{127, 0, 1, 1}}, none), "127.0.1.1");
+    // A resolver that names a real address is still taken as it is.
+    EXPECT_EQ(PickLanAddress({A{172, 17, 0, 1}}, machine), "172.17.0.1");
+}
+
+TEST(LanAddress, MachineInterfacesListThisMachine) {
+    // Loopback is always there, up, with its carrier, and never the default route.
+    bool loopback = false;
+    for (const InterfaceAddress& i : MachineInterfaces()) {
+        if (i.address == IPv4Bytes{127, 0, 0, 1}) {
+            loopback = true;
+            EXPECT_TRUE(i.up);
+            EXPECT_FALSE(i.defaultRoute);
+        }
+    }
+    EXPECT_TRUE(loopback);
+}
+
+TEST(LanAddress, SilentResolverDoesNotHoldTheWindow) {
+    // A resolver that stays silent until the test lets it answer (as DNS does when the host name
+    // is in no hosts file and the name server does not answer).
+    std::mutex mutex;
+    std::condition_variable released;
+    bool answer = false;
+    int lookups = 0;
+    TPowersock::setResolver([&](const std::string&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++lookups;
+        released.wait(lock, [&] { return answer; });
+        return std::vector<IPv4Bytes>{IPv4Bytes{192, 0, 2, 7}};
+    });
+    TPowersock sock(nullptr);
+    // LocalIP returns while the resolver is still silent, with what the interfaces know.
+    const std::string first = sock.LocalIP();
+    EXPECT_TRUE(TPowersock::hostLookupPending());
+    EXPECT_EQ(first, ChooseInterfaceAddress(MachineInterfaces()));
+    // Asked again meanwhile: no second lookup, no second wait.
+    EXPECT_EQ(sock.LocalIP(), first);
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(lookups, 1);
+        answer = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(test::processUntil([] { return !TPowersock::hostLookupPending(); }));
+    // The late answer serves the next call: the resolver's address, as when it answers at once.
+    EXPECT_EQ(sock.LocalIP(), "192.0.2.7");
+    TPowersock::setResolver({});
 }

@@ -144,10 +144,14 @@ TEST(RadioGroups, HandlerRunsOnEveryChangeAndNeverOnReselect) {
     group.setItemIndex(5); // above the last item: the last item
     EXPECT_EQ(group.itemIndex(), 1);
     EXPECT_EQ(clicks, 2);
-    group.setItemIndex(-7); // negative: nothing selected
+    group.setItemIndex(-7); // negative: nothing selected, and no handler runs
     EXPECT_EQ(group.itemIndex(), -1);
     EXPECT_FALSE(group.button(0)->isChecked());
     EXPECT_FALSE(group.button(1)->isChecked());
+    EXPECT_EQ(clicks, 2);
+    group.setItemIndex(-1);
+    EXPECT_EQ(clicks, 2);
+    group.setItemIndex(1); // from no selection back to an item: a change again
     EXPECT_EQ(clicks, 3);
     group.setItemIndex(-1);
     EXPECT_EQ(clicks, 3);

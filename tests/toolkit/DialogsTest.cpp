@@ -2,7 +2,13 @@
 // or buttons in it.
 #include "platform/toolkit/Dialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QTemporaryDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -122,4 +128,61 @@ TEST(RealDialogs, FolderBrowserReturnsTheChosenFolderOrNothing) {
               folder);
     whenModalOpens([&](QWidget* w) { qobject_cast<QFileDialog*>(w)->reject(); });
     EXPECT_EQ(d.browseFolder("x"), "");
+}
+
+TEST(RealDialogs, FolderBrowserStartsAtTheDesktopWithNothingChosen) {
+    // A home of our own, and a current directory elsewhere (as after a failed game start, when
+    // it is an installation folder).
+    QTemporaryDir home, elsewhere;
+    ASSERT_TRUE(home.isValid() && elsewhere.isValid());
+    const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/.config"));
+    const QString savedCwd = QDir::currentPath();
+    QDir::setCurrent(elsewhere.path());
+    ASSERT_TRUE(QDir(home.path()).mkdir("Spiele"));
+    const QString games = QDir(home.path()).absoluteFilePath("Spiele");
+
+    QtDialogs d;
+    auto startsAt = [&](const QString& expected) {
+        bool checked = false;
+        whenModalOpens([&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(QFileInfo(dialog->directory().absolutePath()), QFileInfo(expected));
+            auto* list = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+            ASSERT_NE(list, nullptr);
+            EXPECT_TRUE(list->selectionModel()->selectedIndexes().isEmpty());
+            // Confirming what nobody chose does nothing: the dialog stays open.
+            static_cast<QDialog*>(dialog)->accept();
+            EXPECT_TRUE(dialog->isVisible());
+            EXPECT_EQ(dialog->result(), QDialog::Rejected);
+            checked = true;
+            dialog->reject();
+        });
+        EXPECT_EQ(d.browseFolder("Bitte eine weitere Velmar Tides Installation auswählen:"), "");
+        EXPECT_TRUE(checked);
+    };
+    // No desktop folder: the home folder.
+    startsAt(home.path());
+    EXPECT_EQ(FolderBrowserStart(), QDir::homePath());
+    // With a desktop folder: there.
+    ASSERT_TRUE(QDir(home.path()).mkdir("Desktop"));
+    startsAt(QDir(home.path()).absoluteFilePath("Desktop"));
+
+    // A folder the user picks is confirmed as ever.
+    whenModalOpens([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        dialog->setDirectory(home.path());
+        dialog->selectFile(games);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(QString::fromStdString(d.browseFolder("x")), games);
+
+    QDir::setCurrent(savedCwd);
+    qputenv("HOME", savedHome);
+    if (savedConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedConfig);
 }

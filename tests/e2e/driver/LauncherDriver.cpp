@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -59,6 +60,9 @@ void report() {
     line("app", QApplication::applicationName());
     line("size", QString("%1x%2").arg(w->width()).arg(w->height()));
     line("fixed", w->minimumSize() == w->maximumSize() ? "yes" : "no");
+    line("pos", QString("%1,%2").arg(w->x()).arg(w->y()));
+    line("direction", QApplication::layoutDirection() == Qt::RightToLeft ? "rtl" : "ltr");
+    line("style", QApplication::style()->name());
     QWidget* focus = QApplication::focusWidget();
     line("focus", focus ? (focus->parentWidget() ? focus->parentWidget()->objectName() + "/" : "") +
                               focus->objectName() + ":" + focus->metaObject()->className()

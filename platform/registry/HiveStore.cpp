@@ -144,6 +144,9 @@ public:
     std::vector<std::string> subkeys(Hive hive, const std::string& path) override {
         return retrying([&] { return subkeysOnce(hive, path); });
     }
+    bool beginTransaction() override;
+    bool commitTransaction() override;
+    void rollbackTransaction() override;
     std::string lastError() const override { return error_; }
 
 private:
@@ -156,10 +159,11 @@ private:
         while (true) {
             busy_ = false;
             auto result = once();
-            if (!busy_ || std::chrono::steady_clock::now() >= deadline)
+            // Inside a group the write lock is held already; starting over would lose the
+            // group's earlier changes.
+            if (!busy_ || group_ || std::chrono::steady_clock::now() >= deadline)
                 return result;
-            if (db_ && !sqlite3_get_autocommit(db_))
-                rollback();
+            rollback();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
@@ -217,6 +221,7 @@ private:
         error_.clear();
         return out;
     }
+    // Begins the write transaction of one call (inside a group: a savepoint of it).
     bool beginWrite();
     // A statement of the open write transaction; a null one, with the error set and the
     // transaction rolled back, on failure.
@@ -227,12 +232,19 @@ private:
     // Commits the open write transaction and clears the error; false, with the error set and
     // the transaction rolled back, on failure.
     bool commit();
-    void rollback() { exec("ROLLBACK"); }
+    // Undoes the open write transaction of one call, if any; keeps the error text.
+    void rollback();
+    // Notes that the open group can not be committed: SQLite has undone it on its own, or
+    // `failed`, the file failed under it.
+    void noteGroupLost(bool failed = false);
 
     std::string file_;
     sqlite3* db_ = nullptr;
     bool readOnly_ = false;
-    bool busy_ = false; // the last failure was contention with another connection
+    bool busy_ = false;     // the last failure was contention with another connection
+    bool writing_ = false;  // a call's write transaction (or savepoint) is open
+    bool group_ = false;    // between beginTransaction() and its commit or rollback
+    std::string groupLost_; // why the open group was undone, empty while it stands
     std::string error_;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
 };
@@ -267,7 +279,79 @@ std::string HiveStore::fileProblem(int rc) {
 bool HiveStore::sqlFail(int rc) {
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
         busy_ = true;
-    return fail(fileProblem(rc));
+    fail(fileProblem(rc));
+    // After the file failed (full disk, I/O error, damage) the rest of a group can not be
+    // trusted to be stored: the whole group fails.
+    const int primary = rc & 0xff;
+    noteGroupLost(primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_CORRUPT ||
+                  primary == SQLITE_NOMEM || primary == SQLITE_CANTOPEN);
+    return false;
+}
+
+void HiveStore::noteGroupLost(bool failed) {
+    if (group_ && groupLost_.empty() && (failed || (db_ && sqlite3_get_autocommit(db_)))) {
+        groupLost_ = error_.empty() ? "the registry file " + file_ + " failed" : error_;
+        writing_ = false;
+    }
+}
+
+void HiveStore::rollback() {
+    if (!writing_)
+        return;
+    writing_ = false;
+    if (!db_ || sqlite3_get_autocommit(db_)) {
+        noteGroupLost();
+        return;
+    }
+    sqlite3_exec(db_, group_ ? "ROLLBACK TO call; RELEASE call" : "ROLLBACK", nullptr, nullptr,
+                 nullptr);
+    noteGroupLost();
+}
+
+bool HiveStore::beginTransaction() {
+    if (group_)
+        return fail("a group of changes to the registry file " + file_ + " is open already");
+    if (!ensureOpen())
+        return false;
+    if (readOnly_)
+        return fail("the registry file " + file_ + " is read-only");
+    if (!retrying([&] { return exec("BEGIN IMMEDIATE"); }))
+        return false;
+    group_ = true;
+    groupLost_.clear();
+    error_.clear();
+    return true;
+}
+
+bool HiveStore::commitTransaction() {
+    if (!group_)
+        return fail("no group of changes to the registry file " + file_ + " is open");
+    group_ = false;
+    writing_ = false;
+    if (!groupLost_.empty()) {
+        if (db_ && !sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return fail(std::exchange(groupLost_, {}));
+    }
+    int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+        error_.clear();
+        return true;
+    }
+    sqlFail(rc);
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+}
+
+void HiveStore::rollbackTransaction() {
+    if (!group_)
+        return;
+    group_ = false;
+    writing_ = false;
+    groupLost_.clear();
+    if (db_ && !sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 bool HiveStore::exec(const char* sql) {
@@ -414,7 +498,10 @@ bool HiveStore::openDb() {
 bool HiveStore::beginWrite() {
     if (readOnly_)
         return fail("the registry file " + file_ + " is read-only");
-    return exec("BEGIN IMMEDIATE");
+    if (!exec(group_ ? "SAVEPOINT call" : "BEGIN IMMEDIATE"))
+        return false;
+    writing_ = true;
+    return true;
 }
 
 Statement HiveStore::prepareInWrite(const char* sql) {
@@ -434,14 +521,14 @@ bool HiveStore::stepInWrite(Statement& st) {
 }
 
 bool HiveStore::commit() {
-    int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    int rc = sqlite3_exec(db_, group_ ? "RELEASE call" : "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
+        writing_ = false;
         error_.clear();
         return true;
     }
     sqlFail(rc);
-    if (!sqlite3_get_autocommit(db_))
-        rollback();
+    rollback();
     return false;
 }
 
@@ -475,6 +562,10 @@ std::optional<KeyPath> HiveStore::parsePath(const std::string& path) {
 }
 
 std::optional<KeyPath> HiveStore::openPath(const std::string& path) {
+    if (group_ && !groupLost_.empty()) {
+        fail(groupLost_);
+        return std::nullopt;
+    }
     if (!ensureOpen())
         return std::nullopt;
     return parsePath(path);
@@ -499,8 +590,7 @@ std::optional<std::int64_t> HiveStore::existingKeyId(Hive hive, const KeyPath& k
     auto id = keyId(hive, kp.fold);
     if (id && *id != 0)
         return id;
-    if (!sqlite3_get_autocommit(db_))
-        rollback();
+    rollback();
     if (id)
         fail("the key " + kp.text + " does not exist");
     return std::nullopt;

@@ -281,6 +281,13 @@ private:
     std::optional<KeyPath> openPath(const std::string& path);
     // The id of the child of `parent` with the fold `fold`, 0 when none; nullopt on failure.
     std::optional<std::int64_t> childId(std::int64_t parent, const std::string& fold);
+    // Drops the remembered child ids when another connection has committed since they were
+    // looked up; false, with the error set, when that can not be found out.
+    bool checkChildCache();
+    static std::string childCacheKey(std::int64_t parent, const std::string& fold) {
+        std::string k(reinterpret_cast<const char*>(&parent), sizeof parent);
+        return k + fold;
+    }
     std::optional<Walk> walk(Hive hive, const KeyPath& kp);
     // The id of the key, which must exist. nullopt, with the error set, when it does not exist
     // or the lookup fails; an open write transaction is then rolled back first.
@@ -341,6 +348,12 @@ private:
     std::string groupLost_; // why the open group was undone, empty while it stands
     std::string error_;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
+    // Child ids looked up or created (parent id and fold -> id), so that a deep path is not
+    // looked up level by level on every call. Valid while PRAGMA data_version (which counts
+    // other connections' commits) stays at childCacheVersion_; dropped on every rollback and
+    // key deletion of this connection.
+    std::unordered_map<std::string, std::int64_t> childCache_;
+    std::int64_t childCacheVersion_ = -1;
 };
 
 int HiveStore::onBusy(void* self, int count) {
@@ -430,6 +443,7 @@ void HiveStore::rollback() {
     if (!writing_)
         return;
     writing_ = false;
+    childCache_.clear();
     if (!db_ || sqlite3_get_autocommit(db_)) {
         noteGroupLost();
         return;
@@ -462,6 +476,7 @@ bool HiveStore::commitTransaction() {
     group_ = false;
     writing_ = false;
     if (!groupLost_.empty()) {
+        childCache_.clear();
         if (db_ && !sqlite3_get_autocommit(db_))
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return fail(std::exchange(groupLost_, {}));
@@ -472,6 +487,7 @@ bool HiveStore::commitTransaction() {
         return true;
     }
     sqlFail(rc);
+    childCache_.clear();
     if (!sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
@@ -483,6 +499,7 @@ void HiveStore::rollbackTransaction() {
     group_ = false;
     writing_ = false;
     groupLost_.clear();
+    childCache_.clear();
     if (db_ && !sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
@@ -519,6 +536,8 @@ Statement HiveStore::prepare(const char* sql) {
 }
 
 void HiveStore::closeDb() {
+    childCache_.clear();
+    childCacheVersion_ = -1;
     for (auto& [sql, stmt] : cache_)
         sqlite3_finalize(stmt);
     cache_.clear();
@@ -703,6 +722,11 @@ bool HiveStore::beginWrite() {
     if (!exec(group_ ? "SAVEPOINT call" : "BEGIN IMMEDIATE"))
         return false;
     writing_ = true;
+    // Under the write lock: what other connections committed before is seen now.
+    if (!checkChildCache()) {
+        rollback();
+        return false;
+    }
     return true;
 }
 
@@ -766,20 +790,43 @@ std::optional<KeyPath> HiveStore::openPath(const std::string& path) {
         fail(groupLost_);
         return std::nullopt;
     }
-    if (!ensureOpen())
+    if (!ensureOpen() || !checkChildCache())
         return std::nullopt;
     return parsePath(path);
 }
 
+bool HiveStore::checkChildCache() {
+    Statement st = prepare("PRAGMA data_version");
+    if (!st)
+        return false;
+    const int rc = st.step();
+    if (rc != SQLITE_ROW)
+        return sqlFail(rc);
+    const std::int64_t version = st.intColumn(0);
+    if (version != childCacheVersion_) {
+        childCache_.clear();
+        childCacheVersion_ = version;
+    }
+    return true;
+}
+
 std::optional<std::int64_t> HiveStore::childId(std::int64_t parent, const std::string& fold) {
+    std::string cacheKey = childCacheKey(parent, fold);
+    if (auto it = childCache_.find(cacheKey); it != childCache_.end())
+        return it->second;
     Statement st = prepare("SELECT id FROM reg_keys WHERE parent=?1 AND fold=?2");
     if (!st)
         return std::nullopt;
     st.bind(1, parent);
     st.bindBytes(2, fold);
     int rc = st.step();
-    if (rc == SQLITE_ROW)
-        return st.intColumn(0);
+    if (rc == SQLITE_ROW) {
+        const std::int64_t id = st.intColumn(0);
+        if (childCache_.size() >= 200000)
+            childCache_.clear();
+        childCache_.emplace(std::move(cacheKey), id);
+        return id;
+    }
     if (rc == SQLITE_DONE)
         return 0;
     sqlFail(rc);
@@ -865,7 +912,9 @@ bool HiveStore::createKeyOnce(Hive hive, const std::string& path) {
         ins.bindBytes(3, kp->folds[i]);
         if (!stepInWrite(ins))
             return false;
-        parent = sqlite3_last_insert_rowid(db_);
+        const std::int64_t id = sqlite3_last_insert_rowid(db_);
+        childCache_.emplace(childCacheKey(parent, kp->folds[i]), id);
+        parent = id;
     }
     return commit();
 }
@@ -882,6 +931,7 @@ bool HiveStore::deleteKeyOnce(Hive hive, const std::string& path) {
     auto id = existingKeyId(hive, *kp);
     if (!id)
         return false;
+    childCache_.clear();
     for (const char* sql :
          {"WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM reg_keys k JOIN "
           "subtree s ON k.parent=s.id) DELETE FROM reg_values WHERE key IN (SELECT id FROM "

@@ -125,6 +125,26 @@ TEST(TreeStore, KeysNestAtMost512LevelsAndCostTheirOwnNameOnly) {
     EXPECT_TRUE(store->subkeys(Hive::CurrentUser, "").empty());
 }
 
+TEST(TreeStore, KeysReplacedByAnotherConnectionAreFoundAnew) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    auto store = openHiveStore(file);
+    auto other = openHiveStore(file);
+    ASSERT_TRUE(store->createKey(Hive::CurrentUser, "A\\B\\C"));
+    ASSERT_TRUE(store->writeValue(Hive::CurrentUser, "A\\B\\C", text("V", "old")));
+    ASSERT_TRUE(store->readValue(Hive::CurrentUser, "a\\b\\c", "v"));
+    // The other connection deletes the whole branch and builds it again.
+    ASSERT_TRUE(other->deleteKey(Hive::CurrentUser, "A"));
+    EXPECT_FALSE(store->keyExists(Hive::CurrentUser, "A\\B"));
+    ASSERT_TRUE(other->createKey(Hive::CurrentUser, "A\\B\\C"));
+    ASSERT_TRUE(other->writeValue(Hive::CurrentUser, "A\\B\\C", text("V", "new")));
+    auto v = store->readValue(Hive::CurrentUser, "A\\B\\C", "V");
+    ASSERT_TRUE(v) << store->lastError();
+    EXPECT_EQ(v->data, text("", "new").data);
+    ASSERT_TRUE(store->writeValue(Hive::CurrentUser, "A\\B\\C", text("W", "w")));
+    EXPECT_EQ(other->values(Hive::CurrentUser, "A\\B\\C").size(), 2u);
+}
+
 // A store in the earlier layout: every key row held its whole folded path, unique per hive.
 void writeVersion1Store(const std::string& file) {
     sqlite3* db = nullptr;

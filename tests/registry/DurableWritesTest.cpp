@@ -10,7 +10,9 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <csignal>
 #include <mutex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -157,6 +159,58 @@ TEST(DurableWrites, AStartThatChangesNothingWritesAndSyncsNothing) {
         EXPECT_NE(c.file, "registry.db") << describe(cs);
         EXPECT_NE(c.file, "registry.db-wal") << describe(cs);
     }
+}
+
+// A writer killed at any moment: every write it had been told was committed is there, and of
+// a group it had not committed nothing is.
+TEST(DurableWrites, AWriterKilledMidWayLosesNoCommittedWrite) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey));
+    }
+    int acks[2];
+    ASSERT_EQ(pipe(acks), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(acks[0]);
+        auto store = openHiveStore(file);
+        for (int i = 0;; ++i) {
+            if (i == 200) {
+                // From here on one open group, never committed.
+                if (!store->beginTransaction())
+                    _exit(2);
+            }
+            if (!store->writeValue(Hive::CurrentUser, LauncherKey,
+                                   text("V" + std::to_string(i), std::to_string(i))))
+                _exit(3);
+            const char ack = 'a';
+            if (write(acks[1], &ack, 1) != 1)
+                _exit(4);
+        }
+    }
+    close(acks[1]);
+    int acknowledged = 0;
+    char c;
+    while (acknowledged < 260 && read(acks[0], &c, 1) == 1)
+        ++acknowledged;
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(acks[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own: " << status;
+
+    auto store = openHiveStore(file);
+    const auto values = store->values(Hive::CurrentUser, LauncherKey);
+    ASSERT_EQ(values.size(), 200u) << store->lastError();
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(values[i].name, "V" + std::to_string(i));
+        EXPECT_EQ(values[i].data, text("", std::to_string(i)).data);
+    }
+    EXPECT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey, text("After", "a")))
+        << store->lastError();
 }
 
 } // namespace

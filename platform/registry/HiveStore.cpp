@@ -24,8 +24,8 @@
 //
 // Waits: a call waits for another program's lock at most ReadWaitMs when it only reads and
 // WriteWaitMs when it writes, then fails saying that the settings are locked. Once a call has
-// waited in vain, the following calls try once without waiting until one gets through, so that
-// a run of calls (a start-up) is held up once, not once per call.
+// waited in vain, calls that follow within ReadWaitMs try once without waiting (until one gets
+// through), so that a run of calls (a start-up) is held up once, not once per call.
 #include "platform/registry/NameFolding.h"
 #include "platform/registry/RegistryBackend.h"
 
@@ -229,19 +229,21 @@ private:
     // opens, converts or checkpoints the file, for instance); such a call is tried again, from
     // the start of its transaction, until its time is up.
     template <typename F> std::invoke_result_t<F&> call(bool writes, F&& once) {
-        const int waitMs = waitedInVain_ ? 0 : writes ? WriteWaitMs : ReadWaitMs;
-        deadline_ = Clock::now() + std::chrono::milliseconds(waitMs);
+        const auto start = Clock::now();
+        const int waitMs = start < waitedInVainUntil_ ? 0 : writes ? WriteWaitMs : ReadWaitMs;
+        deadline_ = start + std::chrono::milliseconds(waitMs);
         while (true) {
             busy_ = false;
             auto result = once();
             if (!busy_) {
-                waitedInVain_ = false;
+                waitedInVainUntil_ = {};
                 return result;
             }
             // Inside a group the write lock is held already; starting over would lose the
             // group's earlier changes.
             if (group_ || Clock::now() >= deadline_) {
-                waitedInVain_ = !group_;
+                if (!group_)
+                    waitedInVainUntil_ = Clock::now() + std::chrono::milliseconds(ReadWaitMs);
                 return result;
             }
             rollback();
@@ -341,7 +343,7 @@ private:
     bool readOnly_ = false;
     std::string readOnlyWhy_; // set when the file is opened read-only on purpose
     bool busy_ = false;       // the last failure was contention with another connection
-    bool waitedInVain_ = false;
+    Clock::time_point waitedInVainUntil_{}; // calls before this do not wait for a lock
     Clock::time_point deadline_ = Clock::now();
     bool writing_ = false;  // a call's write transaction (or savepoint) is open
     bool group_ = false;    // between beginTransaction() and its commit or rollback

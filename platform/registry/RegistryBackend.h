@@ -31,8 +31,10 @@ struct RegValue {
 // Key paths are names joined by '\', relative to the hive's root, without a leading or trailing
 // '\'. Key paths and value names are compared without regard to letter case (non-ASCII letters
 // included); they are kept as first written. Enumeration is in creation order. Every change is
-// committed before the call returns. A call that fails returns false / nothing and leaves a
-// text in lastError().
+// committed before the call returns. Windows' limits hold: a key name has at most 255
+// characters, a value name at most 16,383 (counted in UTF-16 units), keys nest at most 512
+// levels; a call beyond them fails with Windows' error text first in lastError(). A call that
+// fails returns false / nothing and leaves a text in lastError().
 class RegistryBackend {
 public:
     virtual ~RegistryBackend() = default;

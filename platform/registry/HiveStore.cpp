@@ -410,7 +410,7 @@ std::string HiveStore::fileProblem(int rc) {
     case SQLITE_AUTH:
     case SQLITE_IOERR: {
         int err = db_ ? sqlite3_system_errno(db_) : 0;
-        if (err == EROFS || err == EACCES || err == EPERM)
+        if (err == EROFS)
             return readOnlyText();
         if (err == ENOSPC)
             return f + " can not grow: the disk is full";

@@ -275,6 +275,17 @@ TEST(ReadOnlyStore, AReadOnlyFileOrFolderIsReadAndWritesSayWhich) {
                 return fprintf(stderr, "folder: %s\n", store->lastError().c_str()), 6;
         }
         chmod(folder.c_str(), 0755);
+        // A file that can not even be read is no read-only store.
+        chmod(file.c_str(), 0);
+        {
+            auto store = openHiveStore(file);
+            if (store->keyExists(Hive::CurrentUser, ""))
+                return 7;
+            if (store->lastError() !=
+                "the registry file " + file + " can not be opened or read: Permission denied")
+                return fprintf(stderr, "unreadable: %s\n", store->lastError().c_str()), 8;
+        }
+        chmod(file.c_str(), 0644);
         return 0;
     });
     if (result == 77)

@@ -63,6 +63,11 @@ public:
         return store_->subkeys(hive, path);
     }
 
+    // A group of writes is the store's: the prefix is never written.
+    bool beginTransaction() override { return store_->beginTransaction(); }
+    bool commitTransaction() override { return store_->commitTransaction(); }
+    void rollbackTransaction() override { store_->rollbackTransaction(); }
+
     std::string lastError() const override { return store_->lastError(); }
 
 private:

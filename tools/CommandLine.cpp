@@ -719,10 +719,11 @@ int importFile(const std::vector<std::string>& words, std::ostream& out, std::os
         err << "WARNING: " << file << ", line " << s.line << " was skipped: " << s.reason << ".\n";
 
     RegistryBackend& store = defaultRegistryBackend();
-    checkStore(store);
+    const std::string nothing = " Nothing of " + file + " was imported.";
+    if (!store.keyExists(Hive::CurrentUser, ""))
+        throw Failure{"ERROR: " + sentence(store.lastError()) + nothing};
     // One group: when the store fails part way, nothing of the file stays applied.
     RegistryTransaction group(store);
-    const std::string nothing = " Nothing of " + file + " was imported.";
     if (!group.active())
         throw Failure{"ERROR: " + sentence(store.lastError()) + nothing};
     for (const auto& s : content.steps) {

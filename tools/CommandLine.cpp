@@ -131,8 +131,12 @@ bool isHelpSwitch(const std::string& w) {
 // in any order, each once. /reg:32 and /reg:64 are accepted by every command; this store has
 // one view of each hive, so both show the same keys.
 Options parseOptions(const std::string& command, const std::vector<std::string>& words,
-                     std::size_t positionalCount, const std::string& positionalName,
-                     const Switches& switches, bool pathArguments) {
+                     const std::vector<std::string>& positionalNames, const Switches& switches,
+                     bool pathArguments) {
+    const std::size_t positionalCount = positionalNames.size();
+    auto nextName = [&](const Options& o) {
+        return positionalNames[o.positional.size()];
+    };
     Options o;
     bool view = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -150,14 +154,14 @@ Options parseOptions(const std::string& command, const std::vector<std::string>&
                 syntaxError(command, "\"" + w + "\" is not a switch of " + command + ".");
             if (o.positional.size() < positionalCount &&
                 (!o.values.empty() || !o.flags.empty() || view))
-                syntaxError(command, positionalName + " must come before the switches.");
+                syntaxError(command, nextName(o) + " must come before the switches.");
             if (o.positional.size() >= positionalCount)
                 syntaxError(command, "Too many arguments: \"" + w + "\".");
             o.positional.push_back(w);
             continue;
         }
         if (o.positional.size() < positionalCount)
-            syntaxError(command, positionalName + " must come before the switches.");
+            syntaxError(command, nextName(o) + " must come before the switches.");
         if (isView) {
             if (view)
                 syntaxError(command, "Only one of /reg:32 and /reg:64 may be given, once.");
@@ -175,7 +179,7 @@ Options parseOptions(const std::string& command, const std::vector<std::string>&
         }
     }
     if (o.positional.size() < positionalCount)
-        syntaxError(command, positionalName + " is missing.");
+        syntaxError(command, nextName(o) + " is missing.");
     return o;
 }
 
@@ -229,7 +233,7 @@ void walk(RegistryBackend& store, Hive hive, const std::string& path, const std:
 
 int query(const std::vector<std::string>& words, std::ostream& out) {
     Options o =
-        parseOptions("query", words, 1, "The key name", {" V SE F T ", " VE S K D C E Z "}, false);
+        parseOptions("query", words, {"The key name"}, {" V SE F T ", " VE S K D C E Z "}, false);
     KeyName key = keyArgument("query", o.positional[0]);
     if (o.has("V") && o.has("VE"))
         syntaxError("query", "Only one of /v and /ve may be given.");
@@ -473,7 +477,7 @@ std::vector<std::uint8_t> multiString(const std::string& data, const std::string
 }
 
 int add(const std::vector<std::string>& words, std::ostream& out) {
-    Options o = parseOptions("add", words, 1, "The key name", {" V T S D ", " VE F "}, false);
+    Options o = parseOptions("add", words, {"The key name"}, {" V T S D ", " VE F "}, false);
     KeyName key = keyArgument("add", o.positional[0]);
     if (o.has("V") && o.has("VE"))
         syntaxError("add", "Only one of /v and /ve may be given.");
@@ -573,7 +577,7 @@ int add(const std::vector<std::string>& words, std::ostream& out) {
 // ---- delete ------------------------------------------------------------------------------
 
 int remove(const std::vector<std::string>& words, std::ostream& out) {
-    Options o = parseOptions("delete", words, 1, "The key name", {" V ", " VE VA F "}, false);
+    Options o = parseOptions("delete", words, {"The key name"}, {" V ", " VE VA F "}, false);
     KeyName key = keyArgument("delete", o.positional[0]);
     if (int(o.has("V")) + int(o.has("VE")) + int(o.has("VA")) > 1)
         syntaxError("delete", "Only one of /v, /ve and /va may be given.");
@@ -624,7 +628,7 @@ int remove(const std::vector<std::string>& words, std::ostream& out) {
 
 int exportFile(const std::vector<std::string>& words, std::ostream& out) {
     Options o =
-        parseOptions("export", words, 2, "The key name and the file name", {" ", " Y "}, true);
+        parseOptions("export", words, {"The key name", "The file name"}, {" ", " Y "}, true);
     KeyName key = keyArgument("export", o.positional[0]);
     const std::string& file = o.positional[1];
     RegistryBackend& store = defaultRegistryBackend();
@@ -700,7 +704,7 @@ std::string readImportFile(const std::string& file) {
 }
 
 int importFile(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-    Options o = parseOptions("import", words, 1, "The file name", {" ", " "}, true);
+    Options o = parseOptions("import", words, {"The file name"}, {" ", " "}, true);
     const std::string& file = o.positional[0];
     const RegFileContent content = readRegFile(readImportFile(file));
     if (content.format == RegFileFormat::Invalid)

@@ -102,9 +102,9 @@ void wide(int keys) {
                 keys, storeBytes(dir.path) / 1e6, create, lookup * 1000, list);
 }
 
-// One chain of `levels` nested keys with ten-character names, created level by level (one call
-// each, as an import does), then found and deleted.
-void deep(int levels) {
+// One chain of `levels` nested keys with names of `nameLength` characters, created level by
+// level (one call each, as an import does), then found and deleted.
+void deep(int levels, int nameLength) {
     TempDir dir;
     const std::string file = dir.path + "/registry.db";
     std::string path;
@@ -114,9 +114,11 @@ void deep(int levels) {
         auto t0 = Clock::now();
         require(store->beginTransaction(), *store, "begin");
         for (int i = 0; i < levels; ++i) {
-            char part[16];
-            std::snprintf(part, sizeof part, "Level%05d", i);
-            path += (path.empty() ? "" : "\\") + std::string(part);
+            char prefix[16];
+            std::snprintf(prefix, sizeof prefix, "Level%05d", i);
+            std::string part = prefix;
+            part.resize(std::max<std::size_t>(part.size(), nameLength), 'x');
+            path += (path.empty() ? "" : "\\") + part;
             require(store->createKey(Hive::CurrentUser, path), *store, "createKey");
         }
         require(store->writeValue(Hive::CurrentUser, path, textValue("Bottom", "1")), *store,
@@ -138,12 +140,13 @@ void deep(int levels) {
         require(store->readValue(Hive::CurrentUser, at, "Bottom").has_value(), *store, "read");
         walk = msSince(t0);
         t0 = Clock::now();
-        require(store->deleteKey(Hive::CurrentUser, "Level00000"), *store, "deleteKey");
+        require(store->deleteKey(Hive::CurrentUser, path.substr(0, path.find('\\'))), *store,
+                "deleteKey");
         remove = msSince(t0);
     }
-    std::printf("| %d nested levels | %.3f MB | %.0f ms (one group) | %.0f ms to walk down | "
-                "%.1f ms to delete |\n",
-                levels, bytes / 1e6, create, walk, remove);
+    std::printf("| %d nested levels, %d-character names | %.3f MB | %.0f ms (one group) | %.0f ms "
+                "to walk down | %.1f ms to delete |\n",
+                levels, nameLength, bytes / 1e6, create, walk, remove);
 }
 
 // Committed writes one by one, each its own transaction, as the window makes them on a click.
@@ -189,7 +192,8 @@ int main(int argc, char** argv) {
     const int count = argc > 3 ? std::atoi(argv[3]) : 200;
     std::printf("temporary folder under %s\n", fs::temp_directory_path().c_str());
     wide(keys);
-    deep(levels);
+    deep(levels, 10);
+    deep(levels, 255);
     writes(count);
     return 0;
 }

@@ -729,3 +729,29 @@ TEST_F(VelmarReg, AnImportTheStoreCanNotFinishLeavesNothingApplied) {
     EXPECT_FALSE(store->keyExists(Hive::CurrentUser, "Software\\Big"));
     EXPECT_TRUE(store->readValue(Hive::CurrentUser, "Software\\Tobrel\\VelmarLauncher", "Keep"));
 }
+
+TEST_F(VelmarReg, TheStoresLimitsAreReportedAndAnImportBreakingThemAppliesNothing) {
+    const std::string longName(256, 'k');
+    refused({"add", "HKCU\\Software\\" + longName}, "ERROR: The parameter is incorrect.");
+    refused({"add", Key, "/v", std::string(16384, 'v'), "/d", "x"},
+            "ERROR: The filename or extension is too long.");
+    ok({"add", Key, "/v", "Keep", "/d", "1"});
+    const std::string file = config.dir() + "/limits.reg";
+    test::writeFile(file, "Windows Registry Editor Version 5.00\n\n"
+                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\n"
+                          "\"Keep\"=-\n"
+                          "\"New\"=\"value\"\n"
+                          "[HKEY_CURRENT_USER\\Software\\Fine]\n"
+                          "[HKEY_CURRENT_USER\\Software\\" +
+                              longName + "]\n");
+    ToolRun r = velmarReg({"import", file});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("ERROR: " + file + ", line 7: The parameter is incorrect.", 0), 0u)
+        << r.err;
+    EXPECT_NE(r.err.find("Nothing of " + file + " was imported."), std::string::npos) << r.err;
+    auto store = openHiveStore(config.hiveFile());
+    const std::string k = "Software\\Tobrel\\VelmarLauncher";
+    EXPECT_TRUE(store->readValue(Hive::CurrentUser, k, "Keep"));
+    EXPECT_FALSE(store->readValue(Hive::CurrentUser, k, "New"));
+    EXPECT_FALSE(store->keyExists(Hive::CurrentUser, "Software\\Fine"));
+}

@@ -721,6 +721,9 @@ int importFile(const std::vector<std::string>& words, std::ostream& out, std::os
     }
     for (const auto& s : content.skipped)
         err << "WARNING: " << file << ", line " << s.line << " was skipped: " << s.reason << ".\n";
+    if (content.skippedCount > content.skipped.size())
+        err << "WARNING: " << file << ": " << content.skippedCount - content.skipped.size()
+            << " more lines were skipped.\n";
 
     RegistryBackend& store = defaultRegistryBackend();
     const std::string nothing = " Nothing of " + file + " was imported.";

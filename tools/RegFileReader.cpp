@@ -102,7 +102,8 @@ private:
     }
 
     void skip(std::size_t line, std::string reason) {
-        content_->skipped.push_back({line, std::move(reason)});
+        if (++content_->skippedCount <= MaxSkippedLines)
+            content_->skipped.push_back({line, std::move(reason)});
     }
 
     void readLine(std::string_view line) {

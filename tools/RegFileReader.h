@@ -37,8 +37,11 @@ enum class RegFileFormat {
 struct RegFileContent {
     RegFileFormat format = RegFileFormat::Invalid;
     std::vector<ImportStep> steps;
-    std::vector<SkippedLine> skipped;
+    std::vector<SkippedLine> skipped; // the first MaxSkippedLines of them
+    std::size_t skippedCount = 0;     // all of them
 };
+
+constexpr std::size_t MaxSkippedLines = 100;
 
 RegFileContent readRegFile(std::string_view raw);
 

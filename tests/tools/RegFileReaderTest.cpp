@@ -138,6 +138,16 @@ TEST(RegFileReader, KeyLinesAndDeletionsAsRegExeReadsThem) {
     EXPECT_EQ(skipped, (std::vector<std::size_t>{4, 5, 6, 10, 12, 13, 14, 15}));
 }
 
+TEST(RegFileReader, KeepsTheFirstHundredReasonsAndCountsTheRest) {
+    std::string file = Head;
+    for (int i = 0; i < 1000; ++i)
+        file += "garbage\n";
+    const RegFileContent c = readRegFile(file);
+    EXPECT_EQ(c.skippedCount, 1000u);
+    ASSERT_EQ(c.skipped.size(), MaxSkippedLines);
+    EXPECT_EQ(c.skipped.front().line, 4u);
+}
+
 TEST(RegFileReader, HeadersAndEncodings) {
     EXPECT_EQ(readRegFile("").format, RegFileFormat::Invalid);
     EXPECT_EQ(readRegFile(" \tREGEDIT4\r\n").format, RegFileFormat::Regedit4);

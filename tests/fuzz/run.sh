@@ -1,9 +1,11 @@
 #!/bin/sh
-# Builds the server-reply fuzzer straight from the sources with clang's libFuzzer and runs it.
-# Usage: tests/fuzz/run.sh [seconds]   (default 20)
+# Builds a fuzzer straight from the sources with clang's libFuzzer and runs it: the server-reply
+# reader (reply, the default) or the .reg file reader of velmar-reg (regfile).
+# Usage: tests/fuzz/run.sh [seconds] [reply|regfile]   (default 20 seconds, reply)
 set -eu
 
 seconds="${1:-20}"
+target="${2:-reply}"
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 out="${FUZZ_OUT:-$root/build-fuzz}"
@@ -17,6 +19,41 @@ if [ -z "$cxx" ]; then
     done
 fi
 [ -n "$cxx" ] || { echo "run.sh: clang++ not found" >&2; exit 2; }
+
+if [ "$target" = regfile ]; then
+    mkdir -p "$out/regfile-corpus"
+    "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+        -I"$root" "$here/ReadRegFileFuzz.cpp" "$root/tools/RegFileReader.cpp" \
+        "$root/tools/RegKeyName.cpp" "$root/tools/RegText.cpp" -o "$out/read_reg_file_fuzz"
+    # Seed corpus: both headers, every data form, continuations, comments, key deletion, a
+    # UTF-16LE file and a REGEDIT4 file in Windows-1252.
+    cat >"$out/regfile-corpus/v5" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Tobrel\VelmarLauncher]
+"GameType"=dword:00000001
+"Name \"q\" \\"="C:\\Games\\\"x\""
+@="default" ;comment
+"Path"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00
+"Multi"=hex(7):4c,00,69,00,6e,00,65,00,31,00,00,00,4c,00,69,00,6e,\
+  00,65,00,32,00,00,00,00,00
+"Bin"=hex:de,ad,\ ;comment
+  ; inside
+  be,ef,
+"Gone"=-
+"T"=hex(abcd):00
+[-HKEY_CURRENT_USER\Software\Tobrel\Old]
+[HKLM\Software\\Holmgard\]
+#comment
+REG
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"\304pfel"="\344"\r\n"E"=hex(2):c4,00\r\n' \
+        >"$out/regfile-corpus/regedit4"
+    printf '\377\376W\000i\000n\000d\000o\000w\000s\000 \000R\000e\000g\000i\000s\000t\000r\000y\000 \000E\000d\000i\000t\000o\000r\000 \000V\000e\000r\000s\000i\000o\000n\000 \0005\000.\0000\0000\000\r\000\n\000[\000H\000K\000C\000U\000]\000\r\000\n\000' \
+        >"$out/regfile-corpus/utf16"
+    cd "$out"
+    exec ./read_reg_file_fuzz -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
+        regfile-corpus
+fi
 
 mkdir -p "$out/corpus"
 "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \

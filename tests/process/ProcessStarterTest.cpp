@@ -21,9 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The signal state is read first and with the shell's builtins only: while the shell forks a
+// command it blocks every signal for a moment, and a child reading /proc/$$/status then sees
+// that passing mask instead of the one the starter gave us.
 const char* const StarterScript = R"SH(#!/bin/sh
+while IFS= read -r line; do
+  case $line in SigBlk:*|SigIgn:*) printf '%s\n' "$line" ;; esac
+done < /proc/$$/status > "$VELMAR_STARTER_OUT.signals"
 ls -l /proc/$$/fd > "$VELMAR_STARTER_OUT.fds" 2>&1
-grep -E '^Sig(Blk|Ign):' /proc/$$/status > "$VELMAR_STARTER_OUT.signals"
 {
   echo "argc=$#"
   for a in "$@"; do printf 'arg=[%s]\n' "$a"; done

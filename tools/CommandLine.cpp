@@ -1,11 +1,11 @@
 #include "tools/CommandLine.h"
 
 #include "platform/registry/RegistryBackend.h"
+#include "platform/regtext/TextEncoding.h"
 #include "tools/QueryOutput.h"
 #include "tools/RegFileReader.h"
 #include "tools/RegFileWriter.h"
 #include "tools/RegKeyName.h"
-#include "tools/RegText.h"
 
 #include <QChar>
 
@@ -212,7 +212,7 @@ struct Search {
     bool keys = true, names = true, data = true;
 
     std::u16string fold(const std::string& s) const {
-        std::u16string u = utf8ToUtf16(s);
+        std::u16string u = regtext::utf8ToUtf16(s);
         if (!caseSensitive)
             for (char16_t& c : u)
                 c = static_cast<char16_t>(QChar::toUpper(c));
@@ -244,7 +244,7 @@ int query(const std::vector<std::string>& words, std::ostream& out) {
         syntaxError("query", "/f, /k, /d, /c and /e search; they do not go with /v or /ve.");
     std::string separator = "\\0";
     if (const auto* se = o.value("SE")) {
-        if (utf8ToUtf16(*se).size() != 1)
+        if (regtext::utf8ToUtf16(*se).size() != 1)
             syntaxError("query", "The separator given with /se must be a single character.");
         separator = *se;
     }
@@ -282,7 +282,8 @@ int query(const std::vector<std::string>& words, std::ostream& out) {
     if (search) {
         Search s;
         s.caseSensitive = o.has("C");
-        std::u16string pattern = utf8ToUtf16(o.value("F") ? *o.value("F") : std::string("*"));
+        std::u16string pattern =
+            regtext::utf8ToUtf16(o.value("F") ? *o.value("F") : std::string("*"));
         if (!s.caseSensitive)
             for (char16_t& c : pattern)
                 c = static_cast<char16_t>(QChar::toUpper(c));
@@ -491,7 +492,7 @@ int add(const std::vector<std::string>& words, std::ostream& out) {
     const std::string* separator = o.value("S");
     if (separator && *type != RegMultiSz)
         syntaxError("add", "/s goes only with /t REG_MULTI_SZ.");
-    if (separator && utf8ToUtf16(*separator).size() != 1)
+    if (separator && regtext::utf8ToUtf16(*separator).size() != 1)
         syntaxError("add", "The separator given with /s must be a single character.");
     if (key.path.empty())
         throw Failure{"ERROR: Invalid key name. The root of a hive holds no values here; name a "
@@ -513,7 +514,7 @@ int add(const std::vector<std::string>& words, std::ostream& out) {
         break;
     case RegNone: {
         // reg.exe stores the text given as UTF-16 with its terminating zero.
-        value.data = utf16ToLittleEndian(utf8ToUtf16(data));
+        value.data = regtext::utf16ToLittleEndian(regtext::utf8ToUtf16(data));
         value.data.push_back(0);
         value.data.push_back(0);
         break;

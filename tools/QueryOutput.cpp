@@ -1,6 +1,6 @@
 #include "tools/QueryOutput.h"
 
-#include "tools/RegText.h"
+#include "platform/regtext/TextEncoding.h"
 
 #include <QChar>
 
@@ -111,7 +111,7 @@ std::string valueLine(const RegValue& v, bool numericType, const std::string& mu
 
 void sortKeyNames(std::vector<std::string>& names) {
     auto upper = [](const std::string& s) {
-        std::u16string u = utf8ToUtf16(s);
+        std::u16string u = regtext::utf8ToUtf16(s);
         for (char16_t& c : u)
             c = QChar::toUpper(c);
         return u;

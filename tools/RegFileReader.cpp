@@ -1,7 +1,8 @@
 #include "tools/RegFileReader.h"
 
+#include "platform/regtext/RegSyntax.h"
+#include "platform/regtext/TextEncoding.h"
 #include "tools/RegKeyName.h"
-#include "tools/RegText.h"
 
 #include <optional>
 
@@ -28,15 +29,7 @@ std::string_view trimRight(std::string_view s) {
     return s;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using regtext::hexDigit;
 
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size())
@@ -76,7 +69,7 @@ bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
 
 class Reader {
 public:
-    Reader(std::string_view text, RegFileFormat format) : text_(text), format_(format) {}
+    Reader(std::string_view text, RegFileFormat format) : lines_(text), format_(format) {}
 
     void run(RegFileContent& content) {
         content_ = &content;
@@ -88,15 +81,8 @@ public:
 
 private:
     bool nextLine(std::string_view& line) {
-        if (pos_ >= text_.size())
+        if (!lines_.next(line))
             return false;
-        std::size_t end = text_.find('\n', pos_);
-        if (end == std::string_view::npos)
-            end = text_.size();
-        line = text_.substr(pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        pos_ = end + 1;
         ++lineNo_;
         return true;
     }
@@ -182,8 +168,7 @@ private:
             if (q == 6 || q > 6 + 8 || !endsClean(data, q))
                 return skip(first, "dword: needs one to eight hexadecimal digits");
             value.type = RegDword;
-            value.data = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                          static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+            value.data = regtext::dwordBytes(n);
         } else if (startsWithNoCase(data, "hex")) {
             std::size_t q = 3;
             value.type = RegBinary;
@@ -218,10 +203,10 @@ private:
             return bytes;
         std::string text;
         if (format_ == RegFileFormat::Regedit4)
-            text = windows1252ToUtf8(
+            text = regtext::windows1252ToUtf8(
                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         else
-            text = utf16ToUtf8(utf16FromLittleEndian(bytes.data(), bytes.size()));
+            text = regtext::utf16ToUtf8(regtext::utf16FromLittleEndian(bytes.data(), bytes.size()));
         return std::vector<std::uint8_t>(text.begin(), text.end());
     }
 
@@ -293,9 +278,8 @@ private:
         }
     }
 
-    std::string_view text_;
+    regtext::LineCursor lines_;
     RegFileFormat format_;
-    std::size_t pos_ = 0;
     std::size_t lineNo_ = 0;
     RegFileContent* content_ = nullptr;
     std::optional<KeyName> current_;
@@ -321,7 +305,7 @@ RegFileContent readRegFile(std::string_view raw) {
     bool unicode = false;
     if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
         static_cast<unsigned char>(raw[1]) == 0xFE) {
-        decoded = utf16ToUtf8(utf16FromLittleEndian(
+        decoded = regtext::utf16ToUtf8(regtext::utf16FromLittleEndian(
             reinterpret_cast<const std::uint8_t*>(raw.data()) + 2, raw.size() - 2));
         text = decoded;
         unicode = true;
@@ -334,8 +318,8 @@ RegFileContent readRegFile(std::string_view raw) {
         return content;
     // A file without a byte order mark is in the ANSI code page, unless a 5.00 file is valid
     // UTF-8.
-    if (!unicode && (content.format == RegFileFormat::Regedit4 || !isValidUtf8(text))) {
-        decoded = windows1252ToUtf8(text);
+    if (!unicode && (content.format == RegFileFormat::Regedit4 || !regtext::isValidUtf8(text))) {
+        decoded = regtext::windows1252ToUtf8(text);
         text = decoded;
     }
     Reader(text, content.format).run(content);

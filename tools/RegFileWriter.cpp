@@ -1,7 +1,7 @@
 #include "tools/RegFileWriter.h"
 
+#include "platform/regtext/TextEncoding.h"
 #include "tools/QueryOutput.h"
-#include "tools/RegText.h"
 
 #include <cstdio>
 
@@ -21,7 +21,7 @@ std::u16string ascii(const char* s) {
 
 std::u16string escaped(const std::string& text) {
     std::u16string out;
-    for (char16_t c : utf8ToUtf16(text)) {
+    for (char16_t c : regtext::utf8ToUtf16(text)) {
         if (c == u'\\' || c == u'"')
             out += u'\\';
         out += c;
@@ -61,12 +61,12 @@ bool quotable(const std::vector<std::uint8_t>& d) {
     if (end + 1 < d.size())
         return false;
     const std::string text(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(end));
-    return !hasLineBreak(text) && isValidUtf8(text);
+    return !hasLineBreak(text) && regtext::isValidUtf8(text);
 }
 
 std::vector<std::uint8_t> asUtf16(const std::vector<std::uint8_t>& utf8) {
-    return utf16ToLittleEndian(
-        utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size())));
+    return regtext::utf16ToLittleEndian(regtext::utf8ToUtf16(
+        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size())));
 }
 
 void appendKey(RegistryBackend& store, Hive hive, const std::string& path, const std::string& full,
@@ -75,7 +75,7 @@ void appendKey(RegistryBackend& store, Hive hive, const std::string& path, const
         error = "The key name \"" + full + "\" holds a line break, which a .reg file can not hold.";
         return;
     }
-    out += u"[" + utf8ToUtf16(full) + u"]\r\n";
+    out += u"[" + regtext::utf8ToUtf16(full) + u"]\r\n";
     for (const auto& v : store.values(hive, path)) {
         std::u16string line = regValueText(v, error);
         if (!error.empty()) {
@@ -137,7 +137,7 @@ bool buildRegFile(RegistryBackend& store, const KeyName& key, std::string& bytes
     appendKey(store, key.hive, key.path, key.full(), text, error);
     if (!error.empty())
         return false;
-    const auto le = utf16ToLittleEndian(text);
+    const auto le = regtext::utf16ToLittleEndian(text);
     bytes.assign(le.begin(), le.end());
     return true;
 }

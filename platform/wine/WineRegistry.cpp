@@ -14,6 +14,9 @@
 // character is a hex digit itself).
 #include "platform/wine/WinePrefix.h"
 
+#include "platform/regtext/RegSyntax.h"
+#include "platform/regtext/TextEncoding.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -26,50 +29,11 @@ namespace {
 
 constexpr std::string_view Signature = "WINE REGISTRY Version 2";
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xc0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xe0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-    }
-}
+using regtext::hexDigit;
 
 // UTF-16 units to UTF-8; a unit of a broken surrogate pair becomes U+FFFD.
-std::string utf16ToUtf8(const std::u16string& units) {
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char32_t u = units[i];
-        if (u >= 0xd800 && u < 0xdc00 && i + 1 < units.size() && units[i + 1] >= 0xdc00 &&
-            units[i + 1] < 0xe000) {
-            appendUtf8(out, 0x10000 + ((u - 0xd800) << 10) + (units[i + 1] - 0xdc00));
-            ++i;
-        } else if (u >= 0xd800 && u < 0xe000) {
-            appendUtf8(out, 0xfffd);
-        } else {
-            appendUtf8(out, u);
-        }
-    }
-    return out;
+std::string utf16ToUtf8(std::u16string_view units) {
+    return regtext::utf16ToUtf8(units, regtext::LoneSurrogates::Replace);
 }
 
 // The UTF-16 units of UTF-8 text (the file is written in UTF-8 apart from its escapes); a byte
@@ -128,8 +92,8 @@ bool unescape(std::string_view text, std::size_t& pos, char end, std::u16string&
             ++pos;
             char16_t unit = 0;
             int digits = 0;
-            while (digits < 4 && pos < text.size() && hexValue(text[pos]) >= 0) {
-                unit = static_cast<char16_t>(unit * 16 + hexValue(text[pos]));
+            while (digits < 4 && pos < text.size() && hexDigit(text[pos]) >= 0) {
+                unit = static_cast<char16_t>(unit * 16 + hexDigit(text[pos]));
                 ++pos;
                 ++digits;
             }
@@ -170,6 +134,18 @@ bool isStringType(std::uint32_t type) {
     return type == RegSz || type == RegExpandSz || type == RegMultiSz;
 }
 
+// Reads the type N of "str(N):" or "hex(N):" at the start of `data`, in hexadecimal; `pos` is
+// left after the colon. False when "):" is missing.
+bool readType(std::string_view data, std::size_t& pos, std::uint32_t& type) {
+    const std::size_t close = data.find("):", pos);
+    if (close == std::string_view::npos)
+        return false;
+    type = static_cast<std::uint32_t>(
+        std::strtoul(std::string(data.substr(4, close - 4)).c_str(), nullptr, 16));
+    pos = close + 2;
+    return true;
+}
+
 // The data of one value line (after "name="), continuation lines already joined.
 std::optional<RegValue> parseData(std::string_view data) {
     RegValue value;
@@ -179,16 +155,8 @@ std::optional<RegValue> parseData(std::string_view data) {
     };
     if (startsWith("\"") || startsWith("str(")) {
         value.type = RegSz;
-        if (startsWith("str(")) {
-            const std::size_t close = data.find("):", pos);
-            if (close == std::string_view::npos)
-                return std::nullopt;
-            value.type = static_cast<std::uint32_t>(
-                std::strtoul(std::string(data.substr(4, close - 4)).c_str(), nullptr, 16));
-            pos = close + 2;
-            if (!startsWith("\""))
-                return std::nullopt;
-        }
+        if (startsWith("str(") && (!readType(data, pos, value.type) || !startsWith("\"")))
+            return std::nullopt;
         ++pos;
         std::u16string units;
         if (!unescape(data, pos, '"', units))
@@ -203,22 +171,15 @@ std::optional<RegValue> parseData(std::string_view data) {
             return std::nullopt;
         const auto u = static_cast<std::uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
         value.type = RegDword;
-        value.data = {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
-                      static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)};
+        value.data = regtext::dwordBytes(u);
         return value;
     }
     if (startsWith("hex:") || startsWith("hex(")) {
         value.type = RegBinary;
-        if (startsWith("hex(")) {
-            const std::size_t close = data.find("):", pos);
-            if (close == std::string_view::npos)
-                return std::nullopt;
-            value.type = static_cast<std::uint32_t>(
-                std::strtoul(std::string(data.substr(4, close - 4)).c_str(), nullptr, 16));
-            pos = close + 2;
-        } else {
+        if (!startsWith("hex("))
             pos = 4;
-        }
+        else if (!readType(data, pos, value.type))
+            return std::nullopt;
         std::vector<std::uint8_t> bytes;
         while (pos < data.size()) {
             const char c = data[pos];
@@ -226,15 +187,13 @@ std::optional<RegValue> parseData(std::string_view data) {
                 ++pos;
                 continue;
             }
-            if (pos + 1 >= data.size() || hexValue(c) < 0 || hexValue(data[pos + 1]) < 0)
+            if (pos + 1 >= data.size() || hexDigit(c) < 0 || hexDigit(data[pos + 1]) < 0)
                 return std::nullopt;
-            bytes.push_back(static_cast<std::uint8_t>(hexValue(c) * 16 + hexValue(data[pos + 1])));
+            bytes.push_back(static_cast<std::uint8_t>(hexDigit(c) * 16 + hexDigit(data[pos + 1])));
             pos += 2;
         }
         if (isStringType(value.type)) { // UTF-16LE on disk, UTF-8 in the launcher
-            std::u16string units;
-            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-                units += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+            std::u16string units = regtext::utf16FromLittleEndian(bytes.data(), bytes.size());
             while (!units.empty() && units.back() == 0 && value.type != RegMultiSz)
                 units.pop_back();
             bytes = stringBytes(units);
@@ -251,24 +210,12 @@ std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
                                                       const std::string& keyPath) {
     if (text.substr(0, Signature.size()) != Signature)
         return std::nullopt;
-    std::size_t pos = 0;
-    auto nextLine = [&](std::string_view& line) {
-        if (pos >= text.size())
-            return false;
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        pos = end + 1;
-        return true;
-    };
+    regtext::LineCursor lines(text);
 
     std::string_view line;
     // Find the key's section.
     bool found = false;
-    while (!found && nextLine(line)) {
+    while (!found && lines.next(line)) {
         if (line.empty() || line.front() != '[')
             continue;
         std::size_t at = 1;
@@ -280,13 +227,13 @@ std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
         return std::nullopt;
 
     std::vector<RegValue> values;
-    while (nextLine(line)) {
+    while (lines.next(line)) {
         if (line.empty() || line.front() == '[')
             break; // the key ends with a blank line (or, in a damaged file, the next key)
         if (line.front() == '#' || line.front() == ';')
             continue;
         std::string joined(line);
-        while (!joined.empty() && joined.back() == '\\' && nextLine(line)) {
+        while (!joined.empty() && joined.back() == '\\' && lines.next(line)) {
             joined.pop_back();
             const std::size_t first = line.find_first_not_of(" \t");
             joined += first == std::string_view::npos ? std::string_view() : line.substr(first);

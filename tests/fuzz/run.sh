@@ -24,7 +24,8 @@ if [ "$target" = regfile ]; then
     mkdir -p "$out/regfile-corpus"
     "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
         -I"$root" "$here/ReadRegFileFuzz.cpp" "$root/tools/RegFileReader.cpp" \
-        "$root/tools/RegKeyName.cpp" "$root/tools/RegText.cpp" -o "$out/read_reg_file_fuzz"
+        "$root/tools/RegKeyName.cpp" "$root/platform/regtext/TextEncoding.cpp" \
+        "$root/platform/regtext/RegSyntax.cpp" -o "$out/read_reg_file_fuzz"
     # Seed corpus: both headers, every data form, continuations, comments, key deletion, a
     # UTF-16LE file and a REGEDIT4 file in Windows-1252.
     cat >"$out/regfile-corpus/v5" <<'REG'

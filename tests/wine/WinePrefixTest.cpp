@@ -100,6 +100,28 @@ TEST(WineRegistryFile, KeysWithoutSectionsAndFilesOfOtherKindsGiveNothing) {
     EXPECT_EQ(values->size(), 2u);
 }
 
+TEST(WineRegistryFile, CrLfLinesAndBrokenSurrogatePairs) {
+    // Lines may end in CRLF. A unit of a broken surrogate pair reads as U+FFFD, those in
+    // U+DC80..U+DCFF too (velmar-reg's .reg files keep those as the bytes they stand for; a
+    // Wine prefix's file never carries such bytes).
+    const std::string reg = "WINE REGISTRY Version 2\r\n\r\n[Software\\\\Lone] 1\r\n"
+                            "\"Low\"=\"a\\xdc80b\"\r\n"
+                            "\"High\"=hex(1):3d,d8,41,00\r\n"
+                            "\"Pair\"=\"\\xd83d\\xde00\"\r\n"
+                            "\r\n"
+                            "\"After\"=\"x\"\r\n";
+    const auto values = wine::parseRegistryKey(reg, "Software\\Lone");
+    ASSERT_TRUE(values.has_value());
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_EQ(text(*find(*values, "Low")), std::string("a\xef\xbf\xbd"
+                                                       "b\0",
+                                                       6));
+    EXPECT_EQ(text(*find(*values, "High")), std::string("\xef\xbf\xbd"
+                                                        "A\0",
+                                                        5));
+    EXPECT_EQ(text(*find(*values, "Pair")), std::string("\xf0\x9f\x98\x80\0", 5));
+}
+
 class PrefixFolders : public ::testing::Test {
 protected:
     void SetUp() override {

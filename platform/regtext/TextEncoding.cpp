@@ -1,11 +1,7 @@
-#include "tools/RegText.h"
+#include "platform/regtext/TextEncoding.h"
 
-namespace velmar::regtool {
+namespace velmar::regtext {
 
-namespace {
-
-// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid
-// (overlong forms, surrogates and values past U+10FFFF are not valid).
 std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
     const auto byte = [&](std::size_t k) {
         return static_cast<unsigned char>(text[k]);
@@ -56,8 +52,6 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-} // namespace
-
 bool isValidUtf8(std::string_view text) {
     char32_t cp = 0;
     for (std::size_t i = 0; i < text.size();) {
@@ -92,7 +86,7 @@ std::u16string utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-std::string utf16ToUtf8(std::u16string_view text) {
+std::string utf16ToUtf8(std::u16string_view text, LoneSurrogates lone) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -101,7 +95,7 @@ std::string utf16ToUtf8(std::u16string_view text) {
             text[i + 1] <= 0xDFFF) {
             appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
-        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+        } else if (lone == LoneSurrogates::KeepBytes && u >= 0xDC80 && u <= 0xDCFF) {
             out += static_cast<char>(u & 0xFF); // a byte that was not UTF-8
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             appendUtf8(out, 0xFFFD);
@@ -149,4 +143,4 @@ std::vector<std::uint8_t> utf16ToLittleEndian(std::u16string_view text) {
     return out;
 }
 
-} // namespace velmar::regtool
+} // namespace velmar::regtext

@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace velmar::test;
 
@@ -147,7 +151,32 @@ TEST_F(Launcher, ServerGetsSlashS) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("MESSAGE: Kann Web-Server nicht kontaktieren"), std::string::npos)
         << r.out;
-    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded();
+    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded() << r.out;
+}
+
+// A page server that takes the connection and never answers: the lookup ends by its time limit,
+// and only then may Start run. (On a loaded machine a reply that is merely late looks the same.)
+TEST_F(Launcher, ServerStartsOnceALookupThatNeverAnswersHasTimedOut) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0); // the kernel completes the handshake; nobody reads
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    useGame(makeGame("G1"));
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v IpServerUrl /d http://127.0.0.1:" +
+         std::to_string(ntohs(a.sin_port)) + "/whatismyip.php /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v IpTimeout /t REG_DWORD /d 1500 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 1 /f");
+    const Outcome r = launcher("enter");
+    ::close(listener);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("MESSAGE: Web-Server antwortet nicht!"), std::string::npos) << r.out;
+    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded() << r.out;
 }
 
 TEST_F(Launcher, NoRoleGivesOneEmptyArgument) {

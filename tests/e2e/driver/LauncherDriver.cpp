@@ -104,8 +104,11 @@ int main(int argc, char** argv) {
                 srvTestForm->grab().save(QStringLiteral("servertest.png"));
             } else if (mode == "enter") {
                 // A stored host role starts a page lookup at start-up; Start waits for its end.
-                for (int i = 0; i < 500 && MainForm->webTimer->Enabled(); ++i)
-                    QApplication::processEvents(QEventLoop::AllEvents, 10);
+                // Each round sleeps until the next event arrives (the lookup's reply, or its
+                // time limit, IpTimeout, which bounds the wait); a round that does not wait
+                // would end long before a loaded machine delivers the reply.
+                while (MainForm->webTimer->Enabled())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 MainForm->ActionList1->updateAll();
                 QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
                                                               : static_cast<QWidget*>(MainForm);

@@ -50,6 +50,7 @@ QIcon LauncherIcon() {
 
 int RunLauncher(int argc, char** argv, const std::function<void()>& afterShow) {
     Application app(argc, argv);
+    installWindowStyle(); // before anything is drawn or cached
     app.setWindowIcon(LauncherIcon());
     // Every window and box of the program uses the window font: one face to load at start-up.
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -2,7 +2,7 @@
 #include "app/Launchform.h"
 
 #include "address/DottedQuad.h"
-#include "address/PageFetcher.h"
+#include "address/PageLoader.h"
 #include "app/Progbar.h"
 #include "app/WindowLook.h"
 #include "platform/toolkit/AppCursor.h"
@@ -245,7 +245,7 @@ void TMainForm::createControls() {
     psock = new TPowersock(this);
     psock->Port = 0;
     psock->ReportLevel = 0;
-    browser = new PageFetcher(this);
+    browser = new PageLoader(this);
     browser->OnDocumentComplete = [this](std::optional<std::string> text) {
         Guarded([&] { browserDocumentComplete(std::move(text)); });
     };

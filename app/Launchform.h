@@ -22,7 +22,7 @@ class QPushButton;
 
 namespace velmar {
 
-class PageFetcher;
+class PageLoader;
 class TNMUDP;
 class TPowersock;
 class TsrvTestForm;
@@ -69,7 +69,7 @@ public:
     WindowTimer* webTimer;
     WindowTimer* udpTimer;
     TPowersock* psock;
-    PageFetcher* browser;
+    PageLoader* browser;
     TNMUDP* myUdp = nullptr;
 
     InstallationMap Installations;

@@ -111,10 +111,26 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
     EXPECT_NE(o.find("testform.visible=0\ntestform.caption=Velmar Tides Server Test\n"),
               std::string::npos);
     EXPECT_EQ(o.find("ERROR"), std::string::npos) << o;
+    // Nothing was looked up, so the network machinery is not loaded.
+    EXPECT_NE(o.find("mapped.network=0\nmapped.xml=0\nmapped.module=0\n"), std::string::npos) << o;
     // The stored choices of a first start.
     EXPECT_NE(reg("query 'HKCU\\Software\\Tobrel\\VelmarLauncher'")
                   .out.find("ClientServer    REG_DWORD    0x0"),
               std::string::npos);
+}
+
+TEST_F(Launcher, StoredHostRoleLoadsTheNetworkModuleAtStartUp) {
+    useGame(makeGame("G1"));
+    hostPageOnLoopback();
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 1 /f");
+    const Outcome r = launcher("report");
+    EXPECT_EQ(r.status, 0);
+    // The public-address lookup starts while the window is made: the module and Qt Network
+    // come with it, libxml2 too (the module needs it for the page text).
+    EXPECT_NE(r.out.find("mapped.network=1\nmapped.xml=1\nmapped.module=1\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
 }
 
 TEST_F(Launcher, EnterStartsASingleplayerGameAndTheLauncherEnds) {

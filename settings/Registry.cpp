@@ -35,14 +35,21 @@ bool Registry::openKey(const std::string& path, bool canCreate) {
 
     const bool ok =
         canCreate ? backend_.createKey(root_, target) : backend_.keyExists(root_, target);
-    if (!ok)
+    if (!ok) {
+        // A key that could not be created says why at the next write (a locked or read-only
+        // store, a name Windows would refuse).
+        if (canCreate && !open_)
+            openFailure_ = backend_.lastError();
         return false;
+    }
+    openFailure_.clear();
     open_ = true;
     path_ = std::move(target);
     return true;
 }
 
 void Registry::closeKey() {
+    openFailure_.clear();
     open_ = false;
     path_.clear();
 }
@@ -87,7 +94,11 @@ void Registry::write(const std::string& name, std::uint32_t type, std::vector<st
     // Say why when the store itself is the reason (an unreadable registry file, for one): a
     // user can act on that, not on the bare failure.
     std::string why;
-    if (open_ || !backend_.keyExists(root_, ""))
+    if (open_)
+        why = backend_.lastError();
+    else if (!openFailure_.empty())
+        why = openFailure_;
+    else if (!backend_.keyExists(root_, ""))
         why = backend_.lastError();
     throw RegistryError(quoted("Failed to set data for", name) + (why.empty() ? "" : ": " + why));
 }

@@ -54,6 +54,7 @@ private:
     Hive root_ = Hive::CurrentUser;
     bool open_ = false;
     std::string path_;
+    std::string openFailure_; // why the last openKey() with creation failed, no key being open
 };
 
 } // namespace velmar

@@ -60,6 +60,25 @@ std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
 
 } // namespace
 
+std::size_t nameLength(std::string_view name) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            ++units;
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t len = decodeUtf8(name, i, cp);
+        if (len == 0)
+            return name.size(); // not UTF-8: every byte is one character
+        units += cp >= 0x10000 ? 2 : 1;
+        i += len;
+    }
+    return units;
+}
+
 std::string foldName(std::string_view name) {
     std::string out;
     out.reserve(name.size());

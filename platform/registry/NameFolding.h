@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -8,5 +9,9 @@ namespace velmar {
 // mapped to its upper-case form ("ä" and "Ä" fold alike). Bytes that are not valid UTF-8 are
 // kept as they are, so distinct names of that kind stay distinct.
 std::string foldName(std::string_view name);
+
+// The length of a name as Windows counts it, in UTF-16 code units (a character beyond U+FFFF
+// counts two). A name that is not valid UTF-8 counts one per byte.
+std::size_t nameLength(std::string_view name);
 
 } // namespace velmar

@@ -31,8 +31,10 @@ struct RegValue {
 // Key paths are names joined by '\', relative to the hive's root, without a leading or trailing
 // '\'. Key paths and value names are compared without regard to letter case (non-ASCII letters
 // included); they are kept as first written. Enumeration is in creation order. Every change is
-// committed before the call returns. A call that fails returns false / nothing and leaves a
-// text in lastError().
+// committed before the call returns. Windows' limits hold: a key name has at most 255
+// characters, a value name at most 16,383 (counted in UTF-16 units), keys nest at most 512
+// levels; a call beyond them fails with Windows' error text first in lastError(). A call that
+// fails returns false / nothing and leaves a text in lastError().
 class RegistryBackend {
 public:
     virtual ~RegistryBackend() = default;
@@ -53,7 +55,47 @@ public:
     virtual std::vector<RegValue> values(Hive hive, const std::string& path) = 0;
     virtual std::vector<std::string> subkeys(Hive hive, const std::string& path) = 0;
 
+    // Groups writes: from beginTransaction() to commitTransaction() every change made through
+    // this backend takes effect together at the commit, or not at all (rollbackTransaction(),
+    // or a commit that fails). Reads inside see the group's own changes. Not nested. Return
+    // false with lastError() when the store can not be locked or used.
+    virtual bool beginTransaction() = 0;
+    virtual bool commitTransaction() = 0;
+    virtual void rollbackTransaction() = 0;
+
     virtual std::string lastError() const = 0;
+};
+
+// A group of writes that is undone unless commit() is called and succeeds:
+//     RegistryTransaction group(store);
+//     if (!group.active()) ... store.lastError() ...
+//     ... writes ...
+//     if (!group.commit()) ... nothing of the group was stored ...
+class RegistryTransaction {
+public:
+    explicit RegistryTransaction(RegistryBackend& backend)
+        : backend_(backend), active_(backend.beginTransaction()) {}
+    ~RegistryTransaction() { rollback(); }
+    RegistryTransaction(const RegistryTransaction&) = delete;
+    RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+
+    // The group was begun and is neither committed nor rolled back yet.
+    bool active() const { return active_; }
+    bool commit() {
+        if (!active_)
+            return false;
+        active_ = false;
+        return backend_.commitTransaction();
+    }
+    void rollback() {
+        if (active_)
+            backend_.rollbackTransaction();
+        active_ = false;
+    }
+
+private:
+    RegistryBackend& backend_;
+    bool active_;
 };
 
 // The hive file of this user: $XDG_CONFIG_HOME/VelmarLauncher/registry.db

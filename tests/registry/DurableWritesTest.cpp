@@ -1,0 +1,216 @@
+// When the store's writes reach the disk. This test program carries its own fdatasync() and
+// pwrite64() (the calls SQLite makes to write and sync its files); they note every call on a
+// file of the store and then do the real work, so the tests see the order of writes and syncs
+// as the disk does.
+#include "platform/registry/RegistryBackend.h"
+#include "settings/Registry.h"
+#include "tests/support/TempConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <filesystem>
+#include <csignal>
+#include <mutex>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct DiskCall {
+    char kind; // 'W' write, 'S' sync
+    std::string file;
+};
+
+std::mutex callsMutex;
+std::vector<DiskCall> calls;
+bool recording = false;
+
+void note(char kind, int fd) {
+    std::lock_guard lock(callsMutex);
+    if (!recording)
+        return;
+    std::error_code ec;
+    const auto target =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).filename();
+    calls.push_back({kind, ec ? std::string("?") : target.string()});
+}
+
+} // namespace
+
+extern "C" int fdatasync(int fd) {
+    note('S', fd);
+    static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+    return real(fd);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* buf, size_t n, off64_t offset) {
+    note('W', fd);
+    static auto real = reinterpret_cast<ssize_t (*)(int, const void*, size_t, off64_t)>(
+        dlsym(RTLD_NEXT, "pwrite64"));
+    return real(fd, buf, n, offset);
+}
+
+using namespace velmar;
+
+namespace {
+
+const std::string LauncherKey = "Software\\Tobrel\\VelmarLauncher";
+
+RegValue text(const std::string& name, const std::string& s) {
+    std::vector<std::uint8_t> data(s.begin(), s.end());
+    data.push_back(0);
+    return {name, RegSz, data};
+}
+
+// The disk calls made on the store's files while `body` runs.
+template <typename F> std::vector<DiskCall> diskCallsOf(F&& body) {
+    {
+        std::lock_guard lock(callsMutex);
+        calls.clear();
+        recording = true;
+    }
+    body();
+    std::lock_guard lock(callsMutex);
+    recording = false;
+    std::vector<DiskCall> out;
+    for (auto& c : calls)
+        if (c.file.rfind("registry.db", 0) == 0)
+            out.push_back(c);
+    return out;
+}
+
+std::string describe(const std::vector<DiskCall>& cs) {
+    std::string s;
+    for (const auto& c : cs)
+        s += std::string(1, c.kind) + ":" + c.file + " ";
+    return s;
+}
+
+// Every write to the log is followed by a sync of the log before the call returns.
+void expectSyncedBeforeReturn(const std::vector<DiskCall>& cs) {
+    int lastWrite = -1, lastSync = -1;
+    for (int i = 0; i < static_cast<int>(cs.size()); ++i) {
+        if (cs[i].file != "registry.db-wal")
+            continue;
+        (cs[i].kind == 'W' ? lastWrite : lastSync) = i;
+    }
+    EXPECT_GE(lastWrite, 0) << describe(cs);
+    EXPECT_GT(lastSync, lastWrite) << describe(cs);
+}
+
+TEST(DurableWrites, ACommittedWriteIsOnTheDiskBeforeTheCallReturns) {
+    test::TempDir dir;
+    auto store = openHiveStore(dir.path() + "/registry.db");
+    ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey));
+
+    expectSyncedBeforeReturn(diskCallsOf([&] {
+        ASSERT_TRUE(
+            store->writeValue(Hive::CurrentUser, LauncherKey, text("ClientServerAddr", "a")));
+    }));
+    expectSyncedBeforeReturn(diskCallsOf([&] {
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey + "\\Installations"));
+    }));
+    expectSyncedBeforeReturn(diskCallsOf([&] {
+        ASSERT_TRUE(store->deleteValue(Hive::CurrentUser, LauncherKey, "clientserveraddr"));
+    }));
+    // A group reaches the disk at its commit.
+    ASSERT_TRUE(store->beginTransaction());
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(
+            store->writeValue(Hive::CurrentUser, LauncherKey, text("V" + std::to_string(i), "x")));
+    expectSyncedBeforeReturn(diskCallsOf([&] { ASSERT_TRUE(store->commitTransaction()); }));
+}
+
+TEST(DurableWrites, AStartThatChangesNothingWritesAndSyncsNothing) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey + "\\Installations"));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
+                                      {"GameType", RegDword, {0, 0, 0, 0}}));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
+                                      {"ClientServer", RegDword, {0, 0, 0, 0}}));
+        ASSERT_TRUE(
+            store->writeValue(Hive::CurrentUser, LauncherKey, text("LastInstallation", "Eins")));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey + "\\Installations",
+                                      text("Eins", "/games/1")));
+    }
+    const auto cs = diskCallsOf([&] {
+        // The start-up of the launcher, from opening the store to closing it.
+        auto store = openHiveStore(file);
+        Registry reg(*store);
+        ASSERT_TRUE(reg.openKey(LauncherKey, true));
+        EXPECT_EQ(reg.readInteger("GameType"), 0);
+        EXPECT_EQ(reg.readString("ClientServerAddr"), "");
+        EXPECT_EQ(reg.readInteger("ClientServer"), 0);
+        Registry list(*store);
+        ASSERT_TRUE(list.openKey(LauncherKey + "\\Installations", true));
+        for (const auto& name : list.getValueNames())
+            EXPECT_EQ(list.readString(name), "/games/1");
+        EXPECT_EQ(reg.readString("LastInstallation"), "Eins");
+        reg.writeString("LastInstallation", "Eins");
+        reg.writeInteger("ClientServer", 0);
+        reg.closeKey();
+    });
+    for (const auto& c : cs) {
+        EXPECT_NE(c.kind, 'S') << describe(cs);
+        EXPECT_NE(c.file, "registry.db") << describe(cs);
+        EXPECT_NE(c.file, "registry.db-wal") << describe(cs);
+    }
+}
+
+// A writer killed at any moment: every write it had been told was committed is there, and of
+// a group it had not committed nothing is.
+TEST(DurableWrites, AWriterKilledMidWayLosesNoCommittedWrite) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey));
+    }
+    int acks[2];
+    ASSERT_EQ(pipe(acks), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(acks[0]);
+        auto store = openHiveStore(file);
+        for (int i = 0;; ++i) {
+            if (i == 200) {
+                // From here on one open group, never committed.
+                if (!store->beginTransaction())
+                    _exit(2);
+            }
+            if (!store->writeValue(Hive::CurrentUser, LauncherKey,
+                                   text("V" + std::to_string(i), std::to_string(i))))
+                _exit(3);
+            const char ack = 'a';
+            if (write(acks[1], &ack, 1) != 1)
+                _exit(4);
+        }
+    }
+    close(acks[1]);
+    int acknowledged = 0;
+    char c;
+    while (acknowledged < 260 && read(acks[0], &c, 1) == 1)
+        ++acknowledged;
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(acks[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own: " << status;
+
+    auto store = openHiveStore(file);
+    const auto values = store->values(Hive::CurrentUser, LauncherKey);
+    ASSERT_EQ(values.size(), 200u) << store->lastError();
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(values[i].name, "V" + std::to_string(i));
+        EXPECT_EQ(values[i].data, text("", std::to_string(i)).data);
+    }
+    EXPECT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey, text("After", "a")))
+        << store->lastError();
+}
+
+} // namespace

@@ -22,6 +22,7 @@
 #include <QRadioButton>
 
 #include <algorithm>
+#include <optional>
 
 namespace velmar {
 
@@ -254,6 +255,18 @@ void TMainForm::createControls() {
 }
 
 void TMainForm::LoadSettings() {
+    // A first start (no launcher key yet) writes its defaults: the keys, the role, the entry
+    // seeded from the game's set-up, the last installation. They are stored together, in one
+    // transaction, before the window shows. Should the store be unable to group them (held by
+    // another program, unusable), each write stands alone as on any other start.
+    std::optional<RegistryTransaction> firstStart;
+    {
+        Registry probe;
+        probe.setRootKey(Hive::CurrentUser);
+        if (!probe.openKey(keyPath_, false))
+            firstStart.emplace(defaultRegistryBackend());
+    }
+
     Registry& reg = *reg_;
     reg.setRootKey(Hive::CurrentUser);
     if (reg.openKey(keyPath_, true)) {
@@ -306,6 +319,9 @@ void TMainForm::LoadSettings() {
     }
     cbInstallation->setCurrentIndex(index);
     cbInstallationChange();
+
+    if (firstStart && firstStart->active() && !firstStart->commit())
+        throw RegistryError(defaultRegistryBackend().lastError());
 }
 
 void TMainForm::rgGameTypeClick() {

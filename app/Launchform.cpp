@@ -367,10 +367,19 @@ void TMainForm::acStartUpdate() {
         if (role == 1)
             acStart->setEnabled(true);
         else if (role == 0)
-            acStart->setEnabled(
-                !FindFirstMatch(edClientServerAddr->text().toStdString(), DottedQuadPattern)
-                     .empty());
+            acStart->setEnabled(serverAddressTyped());
     }
+}
+
+bool TMainForm::serverAddressTyped() {
+    // Asked twice on every idle pass; the text changes far less often than that.
+    const QString typed = edClientServerAddr->text();
+    if (typed != checkedAddress_ || !addressChecked_) {
+        addressHasQuad_ = !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty();
+        checkedAddress_ = typed;
+        addressChecked_ = true;
+    }
+    return addressHasQuad_;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -111,6 +111,9 @@ private:
     bool FormCloseQuery();
     void selectInstallation(int index);
     void destroyUdp();
+    // Whether the server address field holds a dotted quad (FindFirstMatch), worked out again
+    // only when its text changed.
+    bool serverAddressTyped();
     // Sends the query through myUdp; false when the test ended while the send waited.
     bool sendQuery();
 
@@ -121,6 +124,9 @@ private:
     // it is destroyed as soon as that send returns.
     TNMUDP* sendingUdp_ = nullptr;
     bool udpEndedDuringSend_ = false;
+    QString checkedAddress_;
+    bool addressChecked_ = false;
+    bool addressHasQuad_ = false;
 };
 
 // The two windows of the program.

@@ -13,6 +13,7 @@ namespace velmar {
 
 int RunLauncher(int argc, char** argv, const std::function<void()>& afterShow) {
     Application app(argc, argv);
+    installWindowStyle(); // before anything is drawn or cached
     app.setWindowIcon(LauncherIcon(QCoreApplication::applicationDirPath()));
     // Every window and box of the program uses the window font: one face to load at start-up.
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -2,7 +2,7 @@
 #include "app/Launchform.h"
 
 #include "address/DottedQuad.h"
-#include "address/PageFetcher.h"
+#include "address/PageLoader.h"
 #include "app/AnsiText.h"
 #include "app/Progbar.h"
 #include "app/WindowLook.h"
@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace velmar {
 
@@ -257,7 +258,7 @@ void TMainForm::createControls() {
     psock = new TPowersock(this);
     psock->Port = 0;
     psock->ReportLevel = 0;
-    browser = new PageFetcher(this);
+    browser = new PageLoader(this);
     browser->OnDocumentComplete = [this](std::optional<std::string> text) {
         Guarded([&] { browserDocumentComplete(std::move(text)); });
     };
@@ -267,6 +268,18 @@ void TMainForm::createControls() {
 }
 
 void TMainForm::LoadSettings() {
+    // A first start (no launcher key yet) writes its defaults: the keys, the role, the entry
+    // seeded from the game's set-up, the last installation. They are stored together, in one
+    // transaction, before the window shows. Should the store be unable to group them (held by
+    // another program, unusable), each write stands alone as on any other start.
+    std::optional<RegistryTransaction> firstStart;
+    {
+        Registry probe;
+        probe.setRootKey(Hive::CurrentUser);
+        if (!probe.openKey(keyPath_, false))
+            firstStart.emplace(defaultRegistryBackend());
+    }
+
     Registry& reg = *reg_;
     reg.setRootKey(Hive::CurrentUser);
     if (reg.openKey(keyPath_, true)) {
@@ -319,6 +332,9 @@ void TMainForm::LoadSettings() {
     }
     cbInstallation->setCurrentIndex(index);
     cbInstallationChange();
+
+    if (firstStart && firstStart->active() && !firstStart->commit())
+        throw RegistryError(defaultRegistryBackend().lastError());
 }
 
 void TMainForm::rgGameTypeClick() {
@@ -365,10 +381,19 @@ void TMainForm::acStartUpdate() {
         if (role == 1)
             acStart->setEnabled(true);
         else if (role == 0)
-            acStart->setEnabled(
-                !FindFirstMatch(edClientServerAddr->text().toStdString(), DottedQuadPattern)
-                     .empty());
+            acStart->setEnabled(serverAddressTyped());
     }
+}
+
+bool TMainForm::serverAddressTyped() {
+    // Asked twice on every idle pass; the text changes far less often than that.
+    const QString typed = edClientServerAddr->text();
+    if (typed != checkedAddress_ || !addressChecked_) {
+        addressHasQuad_ = !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty();
+        checkedAddress_ = typed;
+        addressChecked_ = true;
+    }
+    return addressHasQuad_;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -22,7 +22,7 @@ class QPushButton;
 
 namespace velmar {
 
-class PageFetcher;
+class PageLoader;
 class TNMUDP;
 class TPowersock;
 class TsrvTestForm;
@@ -70,7 +70,7 @@ public:
     WindowTimer* webTimer;
     WindowTimer* udpTimer;
     TPowersock* psock;
-    PageFetcher* browser;
+    PageLoader* browser;
     TNMUDP* myUdp = nullptr;
 
     InstallationMap Installations;
@@ -120,6 +120,9 @@ private:
     void selectInstallation(int index);
     void addInstallationItem(const std::string& name);
     void destroyUdp();
+    // Whether the server address field holds a dotted quad (FindFirstMatch), worked out again
+    // only when its text changed.
+    bool serverAddressTyped();
     // Sends the query through myUdp; false when the test ended while the send waited.
     bool sendQuery();
 
@@ -133,6 +136,9 @@ private:
     // Reports a failed start and reopens the launcher key.
     void startFailed(const std::string& errorText);
     std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
+    QString checkedAddress_;
+    bool addressChecked_ = false;
+    bool addressHasQuad_ = false;
 };
 
 // The two windows of the program.

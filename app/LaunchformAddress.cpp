@@ -3,7 +3,7 @@
 #include "app/Launchform.h"
 
 #include "address/DottedQuad.h"
-#include "address/PageFetcher.h"
+#include "address/PageLoader.h"
 #include "platform/toolkit/AppCursor.h"
 #include "platform/toolkit/Dialogs.h"
 #include "sockets/Psock.h"

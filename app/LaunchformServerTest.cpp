@@ -29,8 +29,7 @@ void TMainForm::acTestSrvUpdate() {
     const QString typed = edClientServerAddr->text();
     acTestSrv->setEnabled(cbInstallation->currentIndex() >= 0 && !udpTimer->Enabled() &&
                           sendingUdp_ == nullptr && typed != edServerLanAddr->text() &&
-                          typed != edServerInetAddr->text() &&
-                          !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty());
+                          typed != edServerInetAddr->text() && serverAddressTyped());
 }
 
 void TMainForm::destroyUdp() {

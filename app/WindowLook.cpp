@@ -1,8 +1,15 @@
 #include "app/WindowLook.h"
 
+#include <QApplication>
 #include <QFont>
-#include <QGuiApplication>
+#include <QGroupBox>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QProxyStyle>
 #include <QScreen>
+#include <QStyleOption>
+
+#include <algorithm>
 
 namespace velmar {
 
@@ -15,6 +22,48 @@ QFont WindowFont(double scale) {
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(static_cast<int>(11 * scale + 0.5));
     return f;
+}
+
+namespace {
+
+class WindowStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        // The frame starts below the caption (or a few pixels down without one), as the
+        // platform style draws it, with a rounded outline a shade darker than the window.
+        constexpr int captionGap = 3;
+        const auto* box = qobject_cast<const QGroupBox*>(widget);
+        const bool captionless = box && !box->isCheckable() && box->title().isEmpty();
+        const int top = captionless
+                            ? captionGap
+                            : std::max(pixelMetric(PM_ExclusiveIndicatorHeight, option, widget),
+                                       option->fontMetrics.height()) +
+                                  captionGap;
+        const QRectF frame =
+            QRectF(option->rect.adjusted(0, top, 0, 0)).adjusted(0.5, 0.5, -0.5, -0.5);
+        const QColor window = option->palette.color(QPalette::Window);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setPen(window.darker(135));
+        painter->setBrush(window.darker(104));
+        painter->drawRoundedRect(frame, 2.5, 2.5);
+        painter->restore();
+    }
+};
+
+} // namespace
+
+void installWindowStyle() {
+    QApplication::setStyle(new WindowStyle);
+    // The styles cache the pictures of buttons and frames, and every picture cached keeps a
+    // clean-up timer that wakes the idle program 30 s later. The few small controls of these
+    // windows are drawn directly in a few microseconds, so nothing is cached.
+    QPixmapCache::setCacheLimit(0);
 }
 
 void applyWindowLook(QWidget* window) {

@@ -11,6 +11,11 @@ namespace velmar {
 // 96 dpi) either way.
 QFont WindowFont(double scale = 1.0);
 void applyWindowLook(QWidget* window);
+// The application's style: the platform's own, except that group-box frames are drawn with lines
+// instead of from an image (so painting a window loads no image reader), and no picture is kept
+// in the pixmap cache (whose clean-up timer would wake the idle program half a minute later).
+// Call once, after the application object exists.
+void installWindowStyle();
 
 class Scale {
 public:

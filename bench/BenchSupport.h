@@ -5,11 +5,11 @@
 #include "platform/toolkit/Dialogs.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"
+#include "tests/support/TempConfig.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -29,41 +29,8 @@ inline void useOffscreenPlatform() {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
-// A fresh temporary folder as XDG_CONFIG_HOME of this process (the hive store lives there) for
-// the object's lifetime; removed afterwards.
-class TempConfig {
-public:
-    TempConfig() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "velmar-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        dir_ = pattern;
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-            hadOld_ = true;
-            old_ = old;
-        }
-        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-        resetDefaultRegistryBackend();
-    }
-    ~TempConfig() {
-        resetDefaultRegistryBackend();
-        if (hadOld_)
-            setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    TempConfig(const TempConfig&) = delete;
-    TempConfig& operator=(const TempConfig&) = delete;
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-    std::string old_;
-    bool hadOld_ = false;
-};
+// A fresh temporary XDG_CONFIG_HOME for the program's own settings store (shared with the tests).
+using test::TempConfig;
 
 inline Registry openLauncherKey(const std::string& suffix = "") {
     Registry reg;

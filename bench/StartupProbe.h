@@ -1,6 +1,7 @@
 #pragma once
-// What the two start-up programs report once their window is shown: the time since the process
-// was started and its peak resident memory. Header only: the empty window links nothing but Qt.
+// What the start-up programs report once the first frame of their window is drawn: the time since
+// the process was started and its peak resident memory. Header only: the empty window links
+// nothing but Qt.
 //
 // The start is the moment the shell ran exec: bench/startup.sh puts bash's $EPOCHREALTIME
 // (CLOCK_REALTIME, microseconds) into VELMAR_BENCH_T0 on the very command that execs the

@@ -4,7 +4,7 @@
 // refresh, with IpTimeout 4000) while a 1 ms timer records the gaps between its ticks.
 // Goal: no gap over 20 ms during the first 3 s of the lookup.
 // Also times TPowersock::LocalIP(), which the refresh calls on the UI thread.
-#include "address/PageFetcher.h"
+#include "address/PageLoader.h"
 #include "app/Launchform.h"
 #include "app/Progbar.h"
 #include "bench/BenchSupport.h"

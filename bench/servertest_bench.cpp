@@ -11,124 +11,21 @@
 #include "app/Progbar.h"
 #include "bench/BenchSupport.h"
 #include "servertest/QueryDatagram.h"
+#include "tests/support/UdpStandIn.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 using namespace velmar;
 using namespace velmar::bench;
 
 namespace {
-
-// A reply of 58 + 2 * 5 bytes: version "1.07", session name "Abend".
-std::vector<std::uint8_t> replyBytes() {
-    std::vector<std::uint8_t> r(58, 0xEE);
-    for (int i = 0; i < 10; ++i)
-        r[static_cast<std::size_t>(i)] = 0;
-    const std::string version = "1.07";
-    std::copy(version.begin(), version.end(), r.begin() + 10);
-    r[10 + version.size()] = 0;
-    for (char c : std::string("Abend")) {
-        r.push_back(static_cast<std::uint8_t>(c));
-        r.push_back(0);
-    }
-    return r;
-}
-
-class StandInServer {
-public:
-    // Binds 127.0.0.1:53917, waiting up to 10 s for another program (a test run) to let go.
-    StandInServer() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(ServerPort));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const auto until = Clock::now() + std::chrono::seconds(10);
-        while (!(bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) &&
-               Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        timeval tv{0, 50 * 1000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        if (bound_)
-            thread_ = std::thread([this] { run(); });
-    }
-    ~StandInServer() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
-    }
-    bool bound() const { return bound_; }
-
-    std::atomic<bool> answer{false};
-    // How long the stand-in takes before it answers: time for the launcher to fall idle.
-    std::chrono::microseconds replyDelay{2000};
-
-    std::vector<Clock::time_point> arrivals() {
-        std::lock_guard lock(mutex_);
-        return arrivals_;
-    }
-    std::vector<Clock::time_point> sends() {
-        std::lock_guard lock(mutex_);
-        return sends_;
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        arrivals_.clear();
-        sends_.clear();
-    }
-
-private:
-    void run() {
-        const std::vector<std::uint8_t> reply = replyBytes();
-        while (!stop_) {
-            std::uint8_t buf[4096];
-            sockaddr_in from{};
-            socklen_t len = sizeof from;
-            const ssize_t n =
-                ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            const Clock::time_point arrived = Clock::now();
-            if (n != QuerySize)
-                continue;
-            {
-                std::lock_guard lock(mutex_);
-                arrivals_.push_back(arrived);
-            }
-            if (!answer)
-                continue;
-            std::this_thread::sleep_for(replyDelay);
-            const Clock::time_point sending = Clock::now();
-            {
-                std::lock_guard lock(mutex_);
-                sends_.push_back(sending);
-            }
-            ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-        }
-    }
-
-    int fd_ = -1;
-    bool bound_ = false;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<Clock::time_point> arrivals_;
-    std::vector<Clock::time_point> sends_;
-};
 
 // Runs the event loop until `dialogs` shows a message or `ms` pass; true with a message.
 bool runUntilMessage(RecordingDialogs& dialogs, int ms, Clock::time_point& shownAt) {
@@ -174,20 +71,23 @@ int main(int argc, char** argv) {
         settle.exec();
     }
 
-    StandInServer server;
+    // Binds 127.0.0.1:53917, waiting up to 10 s for another program (a test run) to let go.
+    test::UdpStandIn server(ServerPort, std::chrono::seconds(10));
     if (!server.bound()) {
         std::fprintf(stderr, "servertest_bench: port 53917 on 127.0.0.1 stays held elsewhere\n");
         return 1;
     }
 
-    // (a) reply to message
+    // (a) reply to message: version "1.07", session name "Abend"
+    server.replyWith = test::serverReply("1.07", "Abend");
     server.replyDelay = std::chrono::milliseconds(replyDelayMs);
+    server.serveOnThread(QuerySize);
     server.answer = true;
     std::vector<double> latencies;
     const std::string ready =
         "Der Tides-Server ist bereit!\nVersion: 1.07\nName der Session: Abend";
     for (int i = 0; i < runs; ++i) {
-        server.clear();
+        server.clearStamps();
         dialogs.messages.clear();
         form.ActionList1->updateAll();
         if (!form.acTestSrv->execute()) {
@@ -222,7 +122,7 @@ int main(int argc, char** argv) {
 
     // (b) six queries in real time, nobody answering
     server.answer = false;
-    server.clear();
+    server.clearStamps();
     dialogs.messages.clear();
     form.ActionList1->updateAll();
     const Clock::time_point started = Clock::now();

@@ -1,10 +1,9 @@
 #include "sockets/NMUDP.h"
 
+#include "address/NetworkModule.h"
 #include "sockets/SocketShim.h"
 
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -265,20 +264,16 @@ std::uint32_t TNMUDP::ResolveRemoteHost() {
         QEventLoop loop;
         QObject context; // destroyed before `loop`: a late answer never reaches a dead loop
         result->loop = &loop;
-        QHostInfo::lookupHost(QString::fromLocal8Bit(host.data(), qsizetype(host.size())), &context,
-                              [result](const QHostInfo& info) {
-                                  result->done = true;
-                                  if (info.error() == QHostInfo::NoError) {
-                                      for (const QHostAddress& a : info.addresses()) {
-                                          if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                                              result->address = htonl(a.toIPv4Address());
-                                              break;
-                                          }
-                                      }
-                                  }
-                                  if (result->loop)
-                                      result->loop->quit();
-                              });
+        // The host-name lookup lives in the network module, loaded by the first lookup.
+        const NetworkModule* network = networkModule();
+        if (!network)
+            return std::nullopt;
+        network->lookupHost(host, &context, [result](std::optional<std::uint32_t> address) {
+            result->done = true;
+            result->address = address;
+            if (result->loop)
+                result->loop->quit();
+        });
         if (!result->done) {
             lookupLoops_.push_back(&loop);
             loop.exec();

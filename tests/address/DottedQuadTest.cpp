@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace velmar {
 namespace {
@@ -89,6 +91,41 @@ TEST(DottedQuad, LongTextsAreSearchedToTheEnd) {
     EXPECT_EQ(Quad(text), "10.20.30.40");
     std::string digits(50000, '7');
     EXPECT_EQ(Quad(digits + "." + digits + ".1.2"), digits + "." + digits + ".1.2");
+}
+
+TEST(DottedQuad, KeptPatternAnswersLikeAFreshOneCallAfterCall) {
+    // The dotted quad stays compiled between calls; other patterns, failing ones included,
+    // come in between without changing its answers or theirs.
+    const std::string samePatternText(DottedQuadPattern);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(Quad("a 1.2.3.4 b"), "1.2.3.4");
+        EXPECT_EQ(FindFirstMatch("x 9.8.7.6", samePatternText), "9.8.7.6");
+        EXPECT_EQ(FindFirstMatch("1.2.3.4", "("), "");
+        EXPECT_EQ(Quad("10.0.0"), "");
+        EXPECT_EQ(FindFirstMatch("abc 7 def", "\\d"), "7");
+        EXPECT_EQ(Quad(std::string("84.133\0.2.17", 12)), "");
+        EXPECT_EQ(Quad("0001.2.3.4"), "0001.2.3.4");
+    }
+}
+
+TEST(DottedQuad, ThreadsMatchAtTheSameTimeWithoutMixingResults) {
+    // Every thread searches its own texts; a match slot shared between threads would hand one
+    // thread the offsets of another's text.
+    auto worker = [](int id, int& wrong) {
+        const std::string address = std::to_string(id) + ".0.0." + std::to_string(id);
+        const std::string text = std::string(static_cast<std::size_t>(id) * 3, 'x') + address;
+        for (int i = 0; i < 2000; ++i) {
+            if (Quad(text) != address || Quad("no address") != "")
+                ++wrong;
+        }
+    };
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> threads;
+    for (int id = 0; id < 4; ++id)
+        threads.emplace_back(worker, id + 1, std::ref(wrong[static_cast<std::size_t>(id)]));
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 } // namespace

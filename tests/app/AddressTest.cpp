@@ -2,7 +2,7 @@
 // a small HTTP server on 127.0.0.1.
 #include "tests/app/WindowFixture.h"
 
-#include "address/PageFetcher.h"
+#include "address/PageLoader.h"
 
 #include "platform/toolkit/AppCursor.h"
 #include "tests/support/HttpStandIn.h"

@@ -2,6 +2,8 @@
 // Server are available.
 #include "tests/app/WindowFixture.h"
 
+#include "address/DottedQuad.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -102,6 +104,15 @@ TEST_F(Modes, StartNeedsAnInstallationAndForAClientADottedQuad) {
     idle();
     EXPECT_TRUE(w.acStart->enabled());
     EXPECT_TRUE(w.btLaunch->isEnabled());
+    // Every change of the text is looked at again, also back and forth between passes.
+    for (const char* text : {"10.0.0.", "10.0.0.5", "", "a1.2.3.4b", "1..2.3.4"}) {
+        w.edClientServerAddr->setText(text);
+        idle();
+        EXPECT_EQ(w.acStart->enabled(), !FindFirstMatch(text, DottedQuadPattern).empty()) << text;
+        EXPECT_EQ(w.acTestSrv->enabled(), w.acStart->enabled()) << text;
+    }
+    w.edClientServerAddr->setText("10.0.0.5");
+    idle();
 
     w.udpTimer->holdTicks(true);
     w.udpTimer->setEnabled(true); // a server test runs

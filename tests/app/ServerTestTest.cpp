@@ -6,82 +6,17 @@
 #include "platform/toolkit/AppCursor.h"
 #include "servertest/QueryDatagram.h"
 #include "sockets/NMUDP.h"
+#include "tests/support/UdpStandIn.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <thread>
 #include <vector>
 
 using namespace velmar;
 using namespace velmar::test;
-
-namespace {
-
-class StandInServer {
-public:
-    explicit StandInServer(int port = ServerPort) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
-    }
-    ~StandInServer() { ::close(fd_); }
-    bool bound() const { return bound_; }
-
-    // Takes in every waiting query; remembers the last sender.
-    std::vector<std::vector<std::uint8_t>> drain() {
-        std::vector<std::vector<std::uint8_t>> got;
-        for (;;) {
-            std::uint8_t buf[4096];
-            socklen_t len = sizeof from_;
-            const ssize_t n =
-                ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from_), &len);
-            if (n < 0)
-                break;
-            got.emplace_back(buf, buf + n);
-            haveFrom_ = true;
-        }
-        return got;
-    }
-    void reply(const std::vector<std::uint8_t>& bytes) {
-        ASSERT_TRUE(haveFrom_);
-        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from_),
-                 sizeof from_);
-    }
-
-private:
-    int fd_ = -1;
-    bool bound_ = false;
-    bool haveFrom_ = false;
-    sockaddr_in from_{};
-};
-
-std::vector<std::uint8_t> replyBytes(const std::string& version, const std::string& name) {
-    std::vector<std::uint8_t> r(58, 0xEE);
-    for (int i = 0; i < 10; ++i)
-        r[static_cast<std::size_t>(i)] = 0;
-    std::copy(version.begin(), version.end(), r.begin() + 10);
-    r[10 + version.size()] = 0;
-    for (char c : name) {
-        r.push_back(static_cast<std::uint8_t>(c));
-        r.push_back(0);
-    }
-    return r;
-}
-
-} // namespace
 
 class ServerTest : public WindowTest {
 protected:
@@ -103,7 +38,7 @@ protected:
 };
 
 TEST_F(ServerTest, SixQueriesThenTheNoAnswerMessage) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     ASSERT_TRUE(server.bound());
     TMainForm& w = start();
     EXPECT_TRUE(testForm->isVisible());
@@ -137,11 +72,11 @@ TEST_F(ServerTest, SixQueriesThenTheNoAnswerMessage) {
 }
 
 TEST_F(ServerTest, ReplyShowsVersionAndSessionName) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     TMainForm& w = start();
     w.udpTimer->tick();
     ASSERT_TRUE(processUntil([&] { return !server.drain().empty(); }));
-    server.reply(replyBytes("1.07 \x80", "Abend"));
+    ASSERT_TRUE(server.reply(serverReply("1.07 \x80", "Abend")));
     ASSERT_TRUE(processUntil([&] { return !dialogs.messages.empty(); }));
     EXPECT_EQ(dialogs.messages[0],
               "Der Tides-Server ist bereit!\nVersion: 1.07 \xE2\x82\xAC\nName der Session: Abend");
@@ -152,11 +87,11 @@ TEST_F(ServerTest, ReplyShowsVersionAndSessionName) {
 }
 
 TEST_F(ServerTest, ShortDatagramsChangeNothing) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     TMainForm& w = start();
     ASSERT_TRUE(processUntil([&] { return !server.drain().empty(); }));
     for (int i = 0; i < 50; ++i)
-        server.reply(std::vector<std::uint8_t>(static_cast<std::size_t>(i % 27), 0x41));
+        EXPECT_TRUE(server.reply(Bytes(static_cast<std::size_t>(i % 27), 0x41)));
     processFor(100);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_TRUE(w.udpTimer->Enabled());
@@ -167,7 +102,7 @@ TEST_F(ServerTest, ShortDatagramsChangeNothing) {
 }
 
 TEST_F(ServerTest, ReplyWhileTheNoAnswerMessageIsOpenIsShownOnTop) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     TMainForm& w = start();
     ASSERT_TRUE(processUntil([&] { return !server.drain().empty(); }));
     dialogs.whileMessageOpen = [&](const std::string& text) {
@@ -175,7 +110,7 @@ TEST_F(ServerTest, ReplyWhileTheNoAnswerMessageIsOpenIsShownOnTop) {
             return;
         EXPECT_TRUE(testForm->isVisible()); // the dialog and the endpoint stay meanwhile
         EXPECT_NE(w.myUdp, nullptr);
-        server.reply(replyBytes("2.0", "X"));
+        EXPECT_TRUE(server.reply(serverReply("2.0", "X")));
         processUntil([&] { return dialogs.messages.size() >= 2; });
     };
     for (int i = 0; i < 6; ++i)
@@ -188,7 +123,7 @@ TEST_F(ServerTest, ReplyWhileTheNoAnswerMessageIsOpenIsShownOnTop) {
 }
 
 TEST_F(ServerTest, ResendsGoToTheAddressTakenAtTheStart) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     TMainForm& w = start();
     w.edClientServerAddr->setText("127.0.0.2");
     w.udpTimer->tick();
@@ -259,14 +194,7 @@ TEST_F(ServerTest, ReplyDuringTheFirstLookupEndsTheTestExactlyOnce) {
         ASSERT_NE(w.myUdp, nullptr);
         if (w.myUdp->boundPort() != ServerPort)
             return; // port held elsewhere: nothing can reach the endpoint yet
-        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(ServerPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const auto bytes = replyBytes("3.1", "Y");
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::close(fd);
+        UdpStandIn().sendTo(ServerPort, serverReply("3.1", "Y"));
         processUntil([&] { return !dialogs.messages.empty(); }, 2000);
     });
     w.acTestSrvExecute();
@@ -282,7 +210,7 @@ TEST_F(ServerTest, ReplyDuringTheFirstLookupEndsTheTestExactlyOnce) {
 }
 
 TEST_F(ServerTest, RealTimeTestEndsAfterSixSeconds) {
-    StandInServer server;
+    UdpStandIn server(ServerPort);
     TMainForm& w = open();
     w.ActionList1->updateAll();
     const auto started = std::chrono::steady_clock::now();

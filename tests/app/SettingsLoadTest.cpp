@@ -11,6 +11,33 @@ using namespace velmar::test;
 
 using SettingsLoad = WindowTest;
 
+namespace {
+
+// The transactions committed to the store's write-ahead log since it was last started afresh:
+// frames of the log's current generation (same salt as its header) that end a transaction.
+int loggedCommits(const std::string& hive) {
+    const std::string log = readFile(hive + "-wal");
+    if (log.size() < 32)
+        return 0;
+    const auto be32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            v = (v << 8) | static_cast<unsigned char>(log[at + i]);
+        return v;
+    };
+    const std::size_t frame = 24 + be32(8);
+    int commits = 0;
+    for (std::size_t at = 32; at + frame <= log.size(); at += frame) {
+        if (log.compare(at + 8, 8, log, 16, 8) != 0)
+            break;
+        if (be32(at + 4) != 0)
+            ++commits;
+    }
+    return commits;
+}
+
+} // namespace
+
 TEST_F(SettingsLoad, FirstRunCreatesTheKeysAndStoresOnlyTheRole) {
     // No launcher key at all (the fixture's page address goes too).
     ASSERT_TRUE(defaultRegistryBackend().deleteKey(Hive::CurrentUser, "Software\\Tobrel"));
@@ -27,6 +54,29 @@ TEST_F(SettingsLoad, FirstRunCreatesTheKeysAndStoresOnlyTheRole) {
     EXPECT_FALSE(w.gbClientAddr->isEnabled());
     EXPECT_FALSE(w.gbServerAddr->isEnabled());
     EXPECT_FALSE(w.rgClientServer->isEnabled());
+}
+
+TEST_F(SettingsLoad, FirstRunStoresItsDefaultsInOneTransaction) {
+    ASSERT_TRUE(defaultRegistryBackend().deleteKey(Hive::CurrentUser, "Software\\Tobrel"));
+    setGamePath("/games/velmar");
+    const int before = loggedCommits(config.hiveFile());
+    ASSERT_GT(before, 0); // the log is read right: the fixture's writes are in it
+    TMainForm& w = open();
+    // The launcher key, the role, the catalogue with its seeded entry and the last installation:
+    // one commit.
+    EXPECT_EQ(loggedCommits(config.hiveFile()) - before, 1);
+    EXPECT_EQ(launcherKey().readInteger(ValClientServer), 0);
+    EXPECT_EQ(installationsKey().readString(StandardInstallation), "/games/velmar");
+    EXPECT_EQ(launcherKey().readString(ValLastInstallation), StandardInstallation);
+    EXPECT_EQ(w.cbInstallation->currentText().toStdString(), StandardInstallation);
+    EXPECT_TRUE(dialogs.errors.empty());
+
+    // A later start finds everything and writes nothing.
+    form.reset();
+    testForm.reset();
+    const int second = loggedCommits(config.hiveFile());
+    open();
+    EXPECT_EQ(loggedCommits(config.hiveFile()), second);
 }
 
 TEST_F(SettingsLoad, StoredMultiplayerClientRestoresTypeAddressAndRole) {

@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace velmar::test;
 
@@ -107,10 +111,26 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
     EXPECT_NE(o.find("testform.visible=0\ntestform.caption=Velmar Tides Server Test\n"),
               std::string::npos);
     EXPECT_EQ(o.find("ERROR"), std::string::npos) << o;
+    // Nothing was looked up, so the network machinery is not loaded.
+    EXPECT_NE(o.find("mapped.network=0\nmapped.xml=0\nmapped.module=0\n"), std::string::npos) << o;
     // The stored choices of a first start.
     EXPECT_NE(reg("query 'HKCU\\Software\\Tobrel\\VelmarLauncher'")
                   .out.find("ClientServer    REG_DWORD    0x0"),
               std::string::npos);
+}
+
+TEST_F(Launcher, StoredHostRoleLoadsTheNetworkModuleAtStartUp) {
+    useGame(makeGame("G1"));
+    hostPageOnLoopback();
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 1 /f");
+    const Outcome r = launcher("report");
+    EXPECT_EQ(r.status, 0);
+    // The public-address lookup starts while the window is made: the module and Qt Network
+    // come with it, libxml2 too (the module needs it for the page text).
+    EXPECT_NE(r.out.find("mapped.network=1\nmapped.xml=1\nmapped.module=1\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
 }
 
 TEST_F(Launcher, EnterStartsASingleplayerGameAndTheLauncherEnds) {
@@ -147,7 +167,32 @@ TEST_F(Launcher, ServerGetsSlashS) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("MESSAGE: Kann Web-Server nicht kontaktieren"), std::string::npos)
         << r.out;
-    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded();
+    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded() << r.out;
+}
+
+// A page server that takes the connection and never answers: the lookup ends by its time limit,
+// and only then may Start run. (On a loaded machine a reply that is merely late looks the same.)
+TEST_F(Launcher, ServerStartsOnceALookupThatNeverAnswersHasTimedOut) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0); // the kernel completes the handshake; nobody reads
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    useGame(makeGame("G1"));
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v IpServerUrl /d http://127.0.0.1:" +
+         std::to_string(ntohs(a.sin_port)) + "/whatismyip.php /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v IpTimeout /t REG_DWORD /d 1500 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v GameType /t REG_DWORD /d 1 /f");
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher' /v ClientServer /t REG_DWORD /d 1 /f");
+    const Outcome r = launcher("enter");
+    ::close(listener);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("MESSAGE: Web-Server antwortet nicht!"), std::string::npos) << r.out;
+    EXPECT_NE(recorded().find("argc=1\narg=[/s]\n"), std::string::npos) << recorded() << r.out;
 }
 
 TEST_F(Launcher, NoRoleGivesOneEmptyArgument) {

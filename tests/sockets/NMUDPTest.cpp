@@ -16,7 +16,7 @@ using velmar::test::freeUdpPort;
 using velmar::test::patternBytes;
 using velmar::test::processFor;
 using velmar::test::processUntil;
-using velmar::test::UdpPeer;
+using velmar::test::UdpStandIn;
 
 namespace {
 
@@ -65,7 +65,7 @@ std::string errorOf(const std::function<void()>& f) {
 TEST(NMUDP, RoundTripReportsSenderAndPayloadBothWays) {
     BoundEndpoint ep;
     ASSERT_EQ(ep.udp->boundPort(), ep.port);
-    UdpPeer peer;
+    UdpStandIn peer;
 
     const auto payload = patternBytes(37, 3);
     peer.sendTo(ep.port, payload);
@@ -93,7 +93,7 @@ TEST(NMUDP, RoundTripReportsSenderAndPayloadBothWays) {
 
 TEST(NMUDP, SendWorksOnItsOwnCopyOfTheBytes) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     auto bytes = patternBytes(10, 1);
     const auto original = bytes;
     ep.udp->setRemoteHost("localhost");
@@ -110,7 +110,7 @@ TEST(NMUDP, SendWorksOnItsOwnCopyOfTheBytes) {
 
 TEST(NMUDP, DatagramSizesAtTheBufferLimit) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     const auto full = patternBytes(2048, 5);
     peer.sendTo(ep.port, full);
     peer.sendTo(ep.port, patternBytes(2049, 6));
@@ -138,7 +138,7 @@ TEST(NMUDP, FailedReceiveCopiesNothing) {
         ep.udp->ReadBuffer(target.data(), length);
         ep.received.push_back({n, {}, 0, {}});
     };
-    UdpPeer peer;
+    UdpStandIn peer;
     peer.sendTo(ep.port, patternBytes(3000, 1));
     ASSERT_TRUE(processUntil([&] { return ep.received.size() == 1; }));
     EXPECT_EQ(length, -1);
@@ -147,7 +147,7 @@ TEST(NMUDP, FailedReceiveCopiesNothing) {
 
 TEST(NMUDP, OneEventPerDatagramOfABurst) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     constexpr int Count = 25;
     for (int i = 0; i < Count; ++i)
         peer.sendTo(ep.port,
@@ -176,7 +176,7 @@ TEST(NMUDP, DestroyedInsideItsOwnReceiveHandler) {
         delete sender; // as the server test does on a reply
     };
     udp->setLocalPort(port);
-    UdpPeer peer;
+    UdpStandIn peer;
     // Several datagrams wait already: none after the first may be reported.
     for (int i = 0; i < 4; ++i)
         peer.sendTo(port, patternBytes(40, static_cast<std::uint8_t>(i)));
@@ -205,7 +205,7 @@ TEST(NMUDP, DestroyedByItsOwnerAlongWithIt) {
 
 TEST(NMUDP, NullRemoteAddressFailsTheSendOnly) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     const auto bytes = patternBytes(26, 0);
     ep.udp->setRemoteHost("0.0.0.0");
     ep.udp->setRemotePort(peer.port());
@@ -242,7 +242,7 @@ TEST(NMUDP, UnresolvableHostCancelsTheLookup) {
 
 TEST(NMUDP, OverlongRemoteHostIsRefusedNotCut) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     const auto bytes = patternBytes(26, 0);
     ep.udp->setRemotePort(peer.port());
     // A dotted quad followed by blanks still reads as that address, so cutting the text at 130
@@ -268,7 +268,7 @@ TEST(NMUDP, OverlongRemoteHostIsRefusedNotCut) {
 
 TEST(NMUDP, HostNameLookupLetsOtherEventsRun) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     const auto bytes = patternBytes(26, 4);
     ep.udp->setRemoteHost("localhost");
     ep.udp->setRemotePort(peer.port());
@@ -297,7 +297,7 @@ TEST(NMUDP, HostNameLookupLetsOtherEventsRun) {
 
 TEST(NMUDP, DestroyedWhileItsSendWaitsForTheName) {
     const int base = net::startupCount();
-    UdpPeer peer;
+    UdpStandIn peer;
     QPointer<TNMUDP> udp = new TNMUDP(nullptr);
     udp->setLocalPort(freeUdpPort());
     udp->setRemoteHost("localhost");
@@ -321,7 +321,7 @@ TEST(NMUDP, DestroyedWhileItsSendWaitsForTheName) {
 
 TEST(NMUDP, EmptyBufferIsInvalidUnlessAHandlerRepairsIt) {
     BoundEndpoint ep;
-    UdpPeer peer;
+    UdpStandIn peer;
     ep.udp->setRemoteHost("127.0.0.1");
     ep.udp->setRemotePort(peer.port());
     const std::uint8_t one = 1;
@@ -361,7 +361,7 @@ TEST(NMUDP, EmptyBufferIsInvalidUnlessAHandlerRepairsIt) {
 }
 
 TEST(NMUDP, PortHeldElsewhereStillSendsAndHearsReplies) {
-    UdpPeer holder; // holds the port on 127.0.0.1
+    UdpStandIn holder; // holds the port on 127.0.0.1
     ASSERT_TRUE(holder.bound());
     const int held = holder.port();
     TNMUDP udp(nullptr);
@@ -373,7 +373,7 @@ TEST(NMUDP, PortHeldElsewhereStillSendsAndHearsReplies) {
     EXPECT_EQ(udp.LocalPort(), held);
     EXPECT_EQ(udp.boundPort(), 0);
 
-    UdpPeer server;
+    UdpStandIn server;
     udp.setRemoteHost("127.0.0.1");
     udp.setRemotePort(server.port());
     const auto query = patternBytes(26, 0);
@@ -391,7 +391,7 @@ TEST(NMUDP, PortHeldElsewhereStillSendsAndHearsReplies) {
 
 TEST(NMUDP, SameLocalPortForEndpointsOneAfterTheOther) {
     const int port = freeUdpPort();
-    UdpPeer peer;
+    UdpStandIn peer;
     for (int round = 0; round < 2; ++round) {
         TNMUDP udp(nullptr);
         int events = 0;
@@ -414,7 +414,7 @@ TEST(NMUDP, SettingLocalPortAgainReplacesTheSocket) {
     EXPECT_EQ(ep.udp->boundPort(), second);
     EXPECT_EQ(net::startupCount(), base + 1);
     // The first port is given up.
-    UdpPeer probe;
+    UdpStandIn probe;
     TNMUDP other(nullptr);
     other.setLocalPort(first);
     EXPECT_EQ(other.boundPort(), first);
@@ -504,7 +504,7 @@ TEST(NMUDP, SocketCheckTextsAndStatusLevels) {
     EXPECT_EQ(udp.StatusText(), "Looking Up Error MessageUnknown Error No. 10048");
 
     statuses.clear();
-    UdpPeer peer;
+    UdpStandIn peer;
     udp.setRemoteHost("127.0.0.1");
     udp.setRemotePort(peer.port());
     const auto bytes = patternBytes(3, 0);

@@ -1,6 +1,7 @@
 // The whole launcher, driven from outside for the whole-program tests: it runs the program's
 // own start-up and event loop and then acts as a user would.
-//   report  prints the window's state, then closes the window
+//   report  prints the window's state and whether the network libraries are loaded, then
+//           closes the window
 //   enter   presses Enter in the window; a start that fails prints its message box (a start
 //           through Wine is waited for)
 //   close   closes the window at once
@@ -23,7 +24,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <utility>
 
 using namespace velmar;
 
@@ -54,8 +57,25 @@ void line(const char* key, const QString& value) {
     std::printf("%s=%s\n", key, value.toUtf8().constData());
 }
 
+// Whether a file whose path holds `part` is mapped into this process.
+bool mapped(const char* part) {
+    std::ifstream maps("/proc/self/maps");
+    std::string entry;
+    while (std::getline(maps, entry)) {
+        if (entry.find(part) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 void report() {
     TMainForm* w = MainForm;
+    // Painted at least once before the libraries are looked at.
+    w->repaint();
+    for (const auto& [key, part] :
+         {std::pair{"mapped.network", "/libQt6Network.so"}, std::pair{"mapped.xml", "/libxml2.so"},
+          std::pair{"mapped.module", "/velmar-network.so"}})
+        line(key, mapped(part) ? "1" : "0");
     line("caption", w->windowTitle());
     line("app", QApplication::applicationName());
     line("size", QString("%1x%2").arg(w->width()).arg(w->height()));
@@ -109,8 +129,11 @@ int main(int argc, char** argv) {
                 srvTestForm->grab().save(QStringLiteral("servertest.png"));
             } else if (mode == "enter") {
                 // A stored host role starts a page lookup at start-up; Start waits for its end.
-                for (int i = 0; i < 500 && MainForm->webTimer->Enabled(); ++i)
-                    QApplication::processEvents(QEventLoop::AllEvents, 10);
+                // Each round sleeps until the next event arrives (the lookup's reply, or its
+                // time limit, IpTimeout, which bounds the wait); a round that does not wait
+                // would end long before a loaded machine delivers the reply.
+                while (MainForm->webTimer->Enabled())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 MainForm->ActionList1->updateAll();
                 QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
                                                               : static_cast<QWidget*>(MainForm);

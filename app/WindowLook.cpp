@@ -28,6 +28,9 @@ namespace {
 
 class WindowStyle : public QProxyStyle {
 public:
+    // Built on the style the application has, so a style chosen with -style stays in force.
+    explicit WindowStyle(const QString& baseKey) : QProxyStyle(baseKey) {}
+
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override {
         if (element != PE_FrameGroupBox) {
@@ -59,7 +62,7 @@ public:
 } // namespace
 
 void installWindowStyle() {
-    QApplication::setStyle(new WindowStyle);
+    QApplication::setStyle(new WindowStyle(QApplication::style()->name()));
     // The styles cache the pictures of buttons and frames, and every picture cached keeps a
     // clean-up timer that wakes the idle program 30 s later. The few small controls of these
     // windows are drawn directly in a few microseconds, so nothing is cached.

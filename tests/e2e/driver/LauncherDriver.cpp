@@ -19,6 +19,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -82,7 +83,10 @@ void report() {
     line("fixed", w->minimumSize() == w->maximumSize() ? "yes" : "no");
     line("pos", QString("%1,%2").arg(w->x()).arg(w->y()));
     line("direction", QApplication::layoutDirection() == Qt::RightToLeft ? "rtl" : "ltr");
-    line("style", QApplication::style()->name());
+    // The window's own style draws on the style the application was given.
+    const auto* proxy = qobject_cast<const QProxyStyle*>(QApplication::style());
+    line("style",
+         proxy && proxy->baseStyle() ? proxy->baseStyle()->name() : QApplication::style()->name());
     QWidget* focus = QApplication::focusWidget();
     line("focus", focus ? (focus->parentWidget() ? focus->parentWidget()->objectName() + "/" : "") +
                               focus->objectName() + ":" + focus->metaObject()->className()

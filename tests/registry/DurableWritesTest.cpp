@@ -4,6 +4,7 @@
 // as the disk does.
 #include "platform/registry/RegistryBackend.h"
 #include "settings/Registry.h"
+#include "tests/registry/StoreValues.h"
 #include "tests/support/TempConfig.h"
 
 #include <gtest/gtest.h>
@@ -57,11 +58,7 @@ namespace {
 
 const std::string LauncherKey = "Software\\Tobrel\\VelmarLauncher";
 
-RegValue text(const std::string& name, const std::string& s) {
-    std::vector<std::uint8_t> data(s.begin(), s.end());
-    data.push_back(0);
-    return {name, RegSz, data};
-}
+using test::text;
 
 // The disk calls made on the store's files while `body` runs.
 template <typename F> std::vector<DiskCall> diskCallsOf(F&& body) {

@@ -1,5 +1,6 @@
 // Groups of writes on the real hive store: all of a group is stored at its commit, or none.
 #include "platform/registry/RegistryBackend.h"
+#include "tests/registry/StoreValues.h"
 #include "tests/support/TempConfig.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,7 @@ using namespace velmar;
 
 namespace {
 
-RegValue text(const std::string& name, const std::string& s) {
-    std::vector<std::uint8_t> data(s.begin(), s.end());
-    data.push_back(0);
-    return {name, RegSz, data};
-}
+using test::text;
 
 TEST(GroupedWrites, OthersSeeNothingUntilTheCommitThenEverything) {
     test::TempDir dir;

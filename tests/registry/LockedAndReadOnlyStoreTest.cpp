@@ -2,6 +2,7 @@
 // call waits, and what the messages say.
 #include "platform/registry/RegistryBackend.h"
 #include "settings/Registry.h"
+#include "tests/registry/StoreValues.h"
 #include "tests/support/TempConfig.h"
 
 #include <gtest/gtest.h>
@@ -23,11 +24,7 @@ namespace {
 
 const std::string LauncherKey = "Software\\Tobrel\\VelmarLauncher";
 
-RegValue text(const std::string& name, const std::string& s) {
-    std::vector<std::uint8_t> data(s.begin(), s.end());
-    data.push_back(0);
-    return {name, RegSz, data};
-}
+using test::text;
 
 void seedLauncher(const std::string& file) {
     auto store = openHiveStore(file);

@@ -3,6 +3,7 @@
 #include "platform/registry/NameFolding.h"
 #include "platform/registry/RegistryBackend.h"
 #include "settings/Registry.h"
+#include "tests/registry/StoreValues.h"
 #include "tests/support/TempConfig.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-RegValue text(const std::string& name, const std::string& s) {
-    std::vector<std::uint8_t> data(s.begin(), s.end());
-    data.push_back(0);
-    return {name, RegSz, data};
-}
+using test::text;
 
 std::string repeat(const std::string& unit, std::size_t n) {
     std::string out;

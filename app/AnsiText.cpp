@@ -1,81 +1,25 @@
 #include "app/AnsiText.h"
 
-#include <cstdint>
+#include "platform/regtext/TextEncoding.h"
+
+#include <string_view>
 
 namespace velmar {
 
 namespace {
-// 0x80..0x9F; the five unassigned positions keep their own code, as Windows maps them.
-constexpr std::uint16_t High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void append(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// The text up to its first zero byte.
+std::string_view untilZero(const std::string& s) {
+    return std::string_view(s).substr(0, s.find('\0'));
 }
 } // namespace
 
 std::string AnsiToUtf8(const std::string& ansi) {
-    std::string out;
-    out.reserve(ansi.size());
-    for (char c : ansi) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == 0)
-            break;
-        append(out, b >= 0x80 && b <= 0x9F ? High[b - 0x80] : b);
-    }
-    return out;
+    return regtext::windows1252ToUtf8(untilZero(ansi));
 }
 
 std::string ShownText(const std::string& stored) {
-    // A strict check: overlong forms, surrogates and code points above U+10FFFF are not UTF-8.
-    std::size_t i = 0;
-    const std::size_t n = stored.size();
-    while (i < n) {
-        const auto b = static_cast<unsigned char>(stored[i]);
-        if (b == 0)
-            break;
-        int more = 0;
-        std::uint32_t cp = 0;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            more = 1;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            more = 2;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            more = 3;
-            cp = b & 0x07;
-        } else {
-            return AnsiToUtf8(stored);
-        }
-        if (i + static_cast<std::size_t>(more) >= n)
-            return AnsiToUtf8(stored);
-        for (int k = 1; k <= more; ++k) {
-            const auto c = static_cast<unsigned char>(stored[i + static_cast<std::size_t>(k)]);
-            if ((c & 0xC0) != 0x80)
-                return AnsiToUtf8(stored);
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return AnsiToUtf8(stored);
-        i += static_cast<std::size_t>(more) + 1;
-    }
-    return stored.substr(0, i);
+    const std::string_view text = untilZero(stored);
+    return regtext::isValidUtf8(text) ? std::string(text) : regtext::windows1252ToUtf8(text);
 }
 
 } // namespace velmar

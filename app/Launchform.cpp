@@ -388,10 +388,9 @@ void TMainForm::acStartUpdate() {
 bool TMainForm::serverAddressTyped() {
     // Asked twice on every idle pass; the text changes far less often than that.
     const QString typed = edClientServerAddr->text();
-    if (typed != checkedAddress_ || !addressChecked_) {
+    if (checkedAddress_ != typed) {
         addressHasQuad_ = !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty();
         checkedAddress_ = typed;
-        addressChecked_ = true;
     }
     return addressHasQuad_;
 }

@@ -136,8 +136,7 @@ private:
     // Reports a failed start and reopens the launcher key.
     void startFailed(const std::string& errorText);
     std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
-    QString checkedAddress_;
-    bool addressChecked_ = false;
+    std::optional<QString> checkedAddress_;  // the text addressHasQuad_ was worked out for
     bool addressHasQuad_ = false;
 };
 

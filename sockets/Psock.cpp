@@ -257,17 +257,6 @@ std::string PickLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
     return own.empty() ? FormatDottedQuad(first) : own;
 }
 
-std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
-                             const std::vector<IPv4Bytes>& interfaceAddrs) {
-    std::vector<InterfaceAddress> interfaces;
-    for (const IPv4Bytes& a : interfaceAddrs) {
-        InterfaceAddress entry;
-        entry.address = a;
-        interfaces.push_back(entry);
-    }
-    return PickLanAddress(resolverAddrs, interfaces);
-}
-
 TPowersock::TPowersock(QObject* owner) : QObject(owner) {
     StatusMessage(8, "Create");
     TimeOut = 0;

@@ -51,9 +51,6 @@ std::string ChooseInterfaceAddress(const std::vector<InterfaceAddress>& interfac
 // nothing the resolver's answer. "" when the resolver listed nothing.
 std::string PickLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
                            const std::vector<InterfaceAddress>& interfaces);
-// The same with bare addresses of interfaces that are up, in the order listed.
-std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
-                             const std::vector<IPv4Bytes>& interfaceAddrs);
 
 // How long LocalIP waits for the resolver before it answers from the interfaces.
 inline constexpr int HostLookupWaitMs = 500;

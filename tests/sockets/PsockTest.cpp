@@ -30,6 +30,18 @@ std::string sockErrorOf(const std::function<void()>& f) {
     return "no error";
 }
 
+// The LAN address chosen from bare addresses of interfaces that are up, in the order listed.
+std::string ChooseLanAddress(const std::vector<IPv4Bytes>& resolverAddrs,
+                             const std::vector<IPv4Bytes>& interfaceAddrs) {
+    std::vector<InterfaceAddress> interfaces;
+    for (const IPv4Bytes& a : interfaceAddrs) {
+        InterfaceAddress entry;
+        entry.address = a;
+        interfaces.push_back(entry);
+    }
+    return PickLanAddress(resolverAddrs, interfaces);
+}
+
 } // namespace
 
 TEST(Powersock, ErrorTextTable) {

@@ -2,12 +2,21 @@
 
 #include "platform/toolkit/Application.h"
 
-#include <QDir>
+#include <QApplication>
 #include <QFileInfo>
+#include <QIconEngine>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QImageReader>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+#include <vector>
 
 namespace velmar {
 
@@ -42,17 +51,90 @@ QIcon PaintedLauncherIcon() {
 
 namespace {
 
+// A window's icon is shown small: in its title bar, the task bar and the window switcher. The
+// larger installed sizes are for menus and software centres, which take them from the icon theme.
+// Handing the window system 128 and 256 pixels as well would only cost start-up time and memory.
+constexpr int WindowIconSizes[] = {16, 22, 24, 32, 48, 64};
+
+// Installed square PNGs, each read only when a window system first asks for a picture near its
+// size (the offscreen one never does), and read as PNG alone: adding a file to a plain QIcon
+// probes every image plugin for its format and so loads the JPEG, GIF and ICO readers.
+class InstalledIconEngine final : public QIconEngine {
+public:
+    explicit InstalledIconEngine(std::vector<std::pair<int, QString>> files)
+        : files_(std::move(files)) {}
+
+    QIconEngine* clone() const override { return new InstalledIconEngine(*this); }
+    QString key() const override { return QStringLiteral("VelmarInstalledIcon"); }
+    bool isNull() override { return files_.empty(); }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (const auto& file : files_)
+            sizes.append(QSize(file.first, file.first));
+        return sizes;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        if (files_.empty() || side <= 0)
+            return {};
+        // The smallest picture at least as large as asked for, else the largest (the files are
+        // in ascending size).
+        std::size_t pick = 0;
+        while (pick + 1 < files_.size() && files_[pick].first < side)
+            ++pick;
+        QImage& image = read_[pick];
+        if (image.isNull()) {
+            QImageReader reader(files_[pick].second, "png");
+            reader.setAutoDetectImageFormat(false);
+            image = reader.read();
+            if (image.isNull())
+                return {};
+        }
+        QPixmap picture =
+            QPixmap::fromImage(image.width() == side ? image
+                                                     : image.scaled(side, side, Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation));
+        if (mode == QIcon::Disabled || mode == QIcon::Selected) {
+            QStyleOption option;
+            option.palette = QGuiApplication::palette();
+            picture = QApplication::style()->generatedIconPixmap(mode, picture, &option);
+        }
+        return picture;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        QPixmap picture = pixmap(rect.size() * ratio, mode, state);
+        picture.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, picture);
+    }
+
+private:
+    std::vector<std::pair<int, QString>> files_; // size in pixels, file
+    std::map<std::size_t, QImage> read_;         // the pictures read so far, by index
+};
+
 // The hicolor PNGs of the icon under an icons folder (share/icons); PNG only, since Qt reads SVG
 // only with its SVG plugin, which need not be installed.
 QIcon HicolorIcon(const QString& iconsDir, const QString& name) {
-    const QDir hicolor(iconsDir + QStringLiteral("/hicolor"));
-    QIcon icon;
-    for (const QString& sizeDir : hicolor.entryList({QStringLiteral("*x*")}, QDir::Dirs)) {
-        const QString file = hicolor.filePath(sizeDir + QStringLiteral("/apps/") + name + ".png");
+    std::vector<std::pair<int, QString>> files;
+    for (int size : WindowIconSizes) {
+        QString file =
+            QStringLiteral("%1/hicolor/%2x%2/apps/%3.png").arg(iconsDir).arg(size).arg(name);
         if (QFileInfo(file).isFile())
-            icon.addFile(file);
+            files.emplace_back(size, std::move(file));
     }
-    return icon;
+    if (files.empty())
+        return {};
+    return QIcon(new InstalledIconEngine(std::move(files)));
 }
 
 } // namespace

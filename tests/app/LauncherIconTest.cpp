@@ -64,17 +64,30 @@ private:
 
 } // namespace
 
-TEST(LauncherIcon, IsTheInstalledIconBesideTheProgramAtEverySize) {
+TEST(LauncherIcon, IsTheInstalledIconBesideTheProgramAtTheSizesOfAWindowIcon) {
     const QIcon icon = LauncherIcon(QStringLiteral(VELMAR_BIN_DIR));
-    const QList<QSize> sizes = icon.availableSizes();
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
-    EXPECT_FALSE(sizes.contains(QSize(50, 45)));
-    const QImage file(buildIcon(48));
-    ASSERT_FALSE(file.isNull());
-    EXPECT_EQ(
-        icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-        file.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    // Menus and software centres take the large sizes from the icon theme, not from the window.
+    EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(16, 16), QSize(22, 22), QSize(24, 24),
+                                                   QSize(32, 32), QSize(48, 48), QSize(64, 64)}));
+    const auto argb = [](const QPixmap& p) {
+        return p.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    for (int size : {16, 48, 64}) {
+        const QImage file(buildIcon(size));
+        ASSERT_FALSE(file.isNull()) << size;
+        EXPECT_EQ(argb(icon.pixmap(QSize(size, size))),
+                  file.convertToFormat(QImage::Format_ARGB32_Premultiplied))
+            << size;
+    }
+    // Between sizes the next larger picture is scaled down; above them the largest one up.
+    EXPECT_EQ(icon.pixmap(QSize(40, 40)).size(), QSize(40, 40));
+    EXPECT_TRUE(near(argb(icon.pixmap(QSize(40, 40))).pixelColor(20, 30),
+                     QImage(buildIcon(48)).pixelColor(24, 36)));
+    EXPECT_EQ(icon.pixmap(QSize(96, 96)).size(), QSize(96, 96));
+    // A disabled window shows its icon greyed, not missing.
+    const QImage disabled = argb(icon.pixmap(QSize(32, 32), QIcon::Disabled));
+    ASSERT_EQ(disabled.size(), QSize(32, 32));
+    EXPECT_NE(disabled, argb(icon.pixmap(QSize(32, 32))));
 }
 
 TEST(LauncherIcon, InstalledPictureLooksLikeThePaintedOne) {

@@ -75,7 +75,8 @@ void report() {
     w->repaint();
     for (const auto& [key, part] :
          {std::pair{"mapped.network", "/libQt6Network.so"}, std::pair{"mapped.xml", "/libxml2.so"},
-          std::pair{"mapped.module", "/velmar-network.so"}})
+          std::pair{"mapped.module", "/velmar-network.so"},
+          std::pair{"mapped.imageplugins", "/imageformats/"}})
         line(key, mapped(part) ? "1" : "0");
     line("caption", w->windowTitle());
     line("app", QApplication::applicationName());

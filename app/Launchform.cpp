@@ -270,14 +270,17 @@ void TMainForm::createControls() {
 void TMainForm::LoadSettings() {
     // A first start (no launcher key yet) writes its defaults: the keys, the role, the entry
     // seeded from the game's set-up, the last installation. They are stored together, in one
-    // transaction, before the window shows. Should the store be unable to group them (held by
-    // another program, unusable), each write stands alone as on any other start.
+    // transaction, before the window shows, and the window does not wait for the disk: a power
+    // cut can only take all of them, and the next start writes them again. The first choice the
+    // user makes is synced and brings them to the disk with it. Should the store be unable to
+    // group them (held by another program, unusable), each write stands alone as on any other
+    // start.
     std::optional<RegistryTransaction> firstStart;
     {
         Registry probe;
         probe.setRootKey(Hive::CurrentUser);
         if (!probe.openKey(keyPath_, false))
-            firstStart.emplace(defaultRegistryBackend());
+            firstStart.emplace(defaultRegistryBackend(), RegistryBackend::Sync::Later);
     }
 
     Registry& reg = *reg_;

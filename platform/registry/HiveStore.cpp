@@ -21,6 +21,12 @@
 // syncs only at checkpoints and can lose the last commits on power loss). A call that changes
 // nothing (a read, a write of the value already stored, creating a key that exists) begins no
 // write transaction: it takes no write lock and syncs nothing.
+// Two things are written without waiting for the disk, because nothing in them is lost when a
+// power cut takes them: a new file with its empty tables (made again on the next start), and a
+// group begun with Sync::Later (the caller makes it again when it is missing). The next commit
+// that is synced makes them durable with it: it syncs a new file's first page, which marks the
+// file as one with a log, before the log, so that the log never outlives its file; the log's
+// sync then covers every commit before it.
 //
 // Waits: a call waits for another program's lock at most ReadWaitMs when it only reads and
 // WriteWaitMs when it writes, then fails saying that the settings are locked. Once a call has
@@ -217,7 +223,7 @@ public:
     std::vector<std::string> subkeys(Hive hive, const std::string& path) override {
         return call(false, [&] { return subkeysOnce(hive, path); });
     }
-    bool beginTransaction() override;
+    bool beginTransaction(Sync sync) override;
     bool commitTransaction() override;
     void rollbackTransaction() override;
     std::string lastError() const override { return error_; }
@@ -332,6 +338,10 @@ private:
     // Commits the open write transaction and clears the error; false, with the error set and
     // the transaction rolled back, on failure.
     bool commit();
+    // Before a commit that is synced: syncs a new file's first page if it has not been yet.
+    bool syncNewFile();
+    // After a group: commits are synced again.
+    void endSyncLater();
     // Undoes the open write transaction of one call, if any; keeps the error text.
     void rollback();
     // Notes that the open group can not be committed: SQLite has undone it on its own, or
@@ -346,9 +356,11 @@ private:
     bool busy_ = false;       // the last failure was contention with another connection
     Clock::time_point waitedInVainUntil_{}; // calls before this do not wait for a lock
     Clock::time_point deadline_ = Clock::now();
-    bool writing_ = false;  // a call's write transaction (or savepoint) is open
-    bool group_ = false;    // between beginTransaction() and its commit or rollback
-    std::string groupLost_; // why the open group was undone, empty while it stands
+    bool writing_ = false;         // a call's write transaction (or savepoint) is open
+    bool group_ = false;           // between beginTransaction() and its commit or rollback
+    bool syncLater_ = false;       // the open group was begun with Sync::Later
+    bool newFileUnsynced_ = false; // this connection made the file and has not synced it yet
+    std::string groupLost_;        // why the open group was undone, empty while it stands
     std::string error_;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
     // Child ids looked up or created (parent id and fold -> id), so that a deep path is not
@@ -456,7 +468,7 @@ void HiveStore::rollback() {
     noteGroupLost();
 }
 
-bool HiveStore::beginTransaction() {
+bool HiveStore::beginTransaction(Sync sync) {
     if (group_)
         return fail("a group of changes to the registry file " + file_ + " is open already");
     return call(true, [&] {
@@ -464,8 +476,13 @@ bool HiveStore::beginTransaction() {
             return false;
         if (readOnly_)
             return fail(readOnlyText());
-        if (!exec("BEGIN IMMEDIATE"))
+        if (sync == Sync::Later && !exec("PRAGMA synchronous=NORMAL"))
             return false;
+        syncLater_ = sync == Sync::Later;
+        if (!exec("BEGIN IMMEDIATE")) {
+            endSyncLater();
+            return false;
+        }
         group_ = true;
         groupLost_.clear();
         error_.clear();
@@ -478,14 +495,18 @@ bool HiveStore::commitTransaction() {
         return fail("no group of changes to the registry file " + file_ + " is open");
     group_ = false;
     writing_ = false;
+    if (groupLost_.empty() && !syncLater_ && !syncNewFile())
+        groupLost_ = error_;
     if (!groupLost_.empty()) {
         childCache_.clear();
         if (db_ && !sqlite3_get_autocommit(db_))
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        endSyncLater();
         return fail(std::exchange(groupLost_, {}));
     }
     int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
+        endSyncLater();
         error_.clear();
         return true;
     }
@@ -493,7 +514,31 @@ bool HiveStore::commitTransaction() {
     childCache_.clear();
     if (!sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    endSyncLater();
     return false;
+}
+
+bool HiveStore::syncNewFile() {
+    if (!newFileUnsynced_ || !db_)
+        return true;
+    sqlite3_file* file = nullptr;
+    const int rc = sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file);
+    if (rc != SQLITE_OK)
+        return sqlFail(rc);
+    if (file && file->pMethods) {
+        const int synced = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
+        if (synced != SQLITE_OK)
+            return sqlFail(synced);
+    }
+    newFileUnsynced_ = false;
+    return true;
+}
+
+void HiveStore::endSyncLater() {
+    if (!std::exchange(syncLater_, false) || !db_)
+        return;
+    // Outside any transaction now; should this fail, the next group or call finds it so.
+    sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
 }
 
 void HiveStore::rollbackTransaction() {
@@ -505,6 +550,7 @@ void HiveStore::rollbackTransaction() {
     childCache_.clear();
     if (db_ && !sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    endSyncLater();
 }
 
 bool HiveStore::exec(const char* sql) {
@@ -661,13 +707,21 @@ bool HiveStore::openDb() {
         sqlite3_finalize(stmt);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             return sqlFail(rc);
+        // A file that was empty is made without syncs: the switch to the log and the empty
+        // tables hold nothing a power cut could take from anybody (see the top of this file).
+        const bool newFile = fresh && mode != "wal" && (!exists || st.st_size == 0);
         std::int64_t ignored = 0;
-        if (mode != "wal" && !pragmaInt("PRAGMA journal_mode=WAL", ignored))
+        if (!exec(newFile ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL"))
             return false;
-        if (!exec("PRAGMA synchronous=FULL"))
+        if (mode != "wal" && !pragmaInt("PRAGMA journal_mode=WAL", ignored))
             return false;
         if ((fresh || version < SchemaVersion) && !upgradeSchema())
             return false;
+        if (newFile) {
+            newFileUnsynced_ = true;
+            if (!exec("PRAGMA synchronous=FULL"))
+                return false;
+        }
     }
     for (int hive = 0; hive < 2; ++hive) {
         const std::string fold(1, static_cast<char>(hive));
@@ -750,6 +804,10 @@ bool HiveStore::stepInWrite(Statement& st) {
 }
 
 bool HiveStore::commit() {
+    if (!group_ && !syncNewFile()) {
+        rollback();
+        return false;
+    }
     int rc = sqlite3_exec(db_, group_ ? "RELEASE call" : "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
         writing_ = false;

@@ -55,11 +55,20 @@ public:
     virtual std::vector<RegValue> values(Hive hive, const std::string& path) = 0;
     virtual std::vector<std::string> subkeys(Hive hive, const std::string& path) = 0;
 
+    // When a group's commit reaches the disk.
+    enum class Sync {
+        AtCommit, // before commitTransaction() returns, as every single write does
+        // With the next commit that is synced, or when the file is checkpointed as its last user
+        // closes it. For writes that are made again when missing (a first start's defaults): a
+        // power cut before then loses the whole group and damages nothing.
+        Later,
+    };
+
     // Groups writes: from beginTransaction() to commitTransaction() every change made through
     // this backend takes effect together at the commit, or not at all (rollbackTransaction(),
     // or a commit that fails). Reads inside see the group's own changes. Not nested. Return
     // false with lastError() when the store can not be locked or used.
-    virtual bool beginTransaction() = 0;
+    virtual bool beginTransaction(Sync sync = Sync::AtCommit) = 0;
     virtual bool commitTransaction() = 0;
     virtual void rollbackTransaction() = 0;
 
@@ -73,8 +82,9 @@ public:
 //     if (!group.commit()) ... nothing of the group was stored ...
 class RegistryTransaction {
 public:
-    explicit RegistryTransaction(RegistryBackend& backend)
-        : backend_(backend), active_(backend.beginTransaction()) {}
+    explicit RegistryTransaction(RegistryBackend& backend,
+                                 RegistryBackend::Sync sync = RegistryBackend::Sync::AtCommit)
+        : backend_(backend), active_(backend.beginTransaction(sync)) {}
     ~RegistryTransaction() { rollback(); }
     RegistryTransaction(const RegistryTransaction&) = delete;
     RegistryTransaction& operator=(const RegistryTransaction&) = delete;

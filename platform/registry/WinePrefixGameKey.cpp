@@ -64,7 +64,7 @@ public:
     }
 
     // A group of writes is the store's: the prefix is never written.
-    bool beginTransaction() override { return store_->beginTransaction(); }
+    bool beginTransaction(Sync sync) override { return store_->beginTransaction(sync); }
     bool commitTransaction() override { return store_->commitTransaction(); }
     void rollbackTransaction() override { store_->rollbackTransaction(); }
 

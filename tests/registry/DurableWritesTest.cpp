@@ -158,6 +158,52 @@ TEST(DurableWrites, AStartThatChangesNothingWritesAndSyncsNothing) {
     }
 }
 
+// A new file and a first start's defaults (a group with Sync::Later) wait for no disk. The first
+// synced commit after them syncs the file's first page before it writes the log, then the log:
+// the log that holds the defaults is never on the disk without the file it belongs to.
+TEST(DurableWrites, ANewFileAndItsDefaultsReachTheDiskWithTheFirstSyncedCommit) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    std::unique_ptr<RegistryBackend> store;
+    const auto start = diskCallsOf([&] {
+        store = openHiveStore(file);
+        RegistryTransaction defaults(*store, RegistryBackend::Sync::Later);
+        ASSERT_TRUE(defaults.active()) << store->lastError();
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey + "\\Installations"));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
+                                      {"ClientServer", RegDword, {0, 0, 0, 0}}));
+        ASSERT_TRUE(defaults.commit()) << store->lastError();
+    });
+    for (const auto& c : start)
+        EXPECT_NE(c.kind, 'S') << describe(start);
+    // Committed all the same: another program sees the defaults.
+    EXPECT_TRUE(openHiveStore(file)->keyExists(Hive::CurrentUser, LauncherKey + "\\Installations"));
+
+    const auto choice = diskCallsOf([&] {
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
+                                      {"GameType", RegDword, {1, 0, 0, 0}}));
+    });
+    expectSyncedBeforeReturn(choice);
+    int fileSynced = -1, firstLogWrite = -1;
+    for (int i = static_cast<int>(choice.size()) - 1; i >= 0; --i) {
+        if (choice[i].kind == 'S' && choice[i].file == "registry.db")
+            fileSynced = i;
+        if (choice[i].kind == 'W' && choice[i].file == "registry.db-wal")
+            firstLogWrite = i;
+    }
+    EXPECT_GE(fileSynced, 0) << describe(choice);
+    EXPECT_LT(fileSynced, firstLogWrite) << describe(choice);
+
+    // Once is enough, and the group's way does not linger: the next commit syncs the log alone.
+    const auto next = diskCallsOf([&] {
+        ASSERT_TRUE(
+            store->writeValue(Hive::CurrentUser, LauncherKey, text("ClientServerAddr", "a")));
+    });
+    expectSyncedBeforeReturn(next);
+    for (const auto& c : next)
+        EXPECT_NE(c.file, "registry.db") << describe(next);
+}
+
 // A writer killed at any moment: every write it had been told was committed is there, and of
 // a group it had not committed nothing is.
 TEST(DurableWrites, AWriterKilledMidWayLosesNoCommittedWrite) {

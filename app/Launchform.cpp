@@ -141,10 +141,9 @@ void TMainForm::createControls() {
 
     gbInstallation = new QGroupBox(q("Installation"), this);
     gbInstallation->setGeometry(s.rect(24, 16, 345, 113));
-    cbInstallation = new QComboBox(gbInstallation);
+    cbInstallation = new DropDownList(s(13), gbInstallation);
     cbInstallation->setGeometry(s.rect(16, 32, 217, 21));
     cbInstallation->setEditable(false);
-    setItemHeight(cbInstallation, s(13));
     connect(cbInstallation, &QComboBox::activated, this,
             [this](int) { Guarded([this] { cbInstallationChange(); }); });
     btInstEdit = new QPushButton(gbInstallation);

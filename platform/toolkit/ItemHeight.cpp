@@ -1,6 +1,5 @@
 #include "platform/toolkit/ItemHeight.h"
 
-#include <QComboBox>
 #include <QStyledItemDelegate>
 
 namespace velmar {
@@ -23,8 +22,15 @@ private:
 
 } // namespace
 
-void setItemHeight(QComboBox* list, int height) {
-    list->setItemDelegate(new FixedHeightDelegate(height, list));
+DropDownList::DropDownList(int itemHeight, QWidget* parent)
+    : QComboBox(parent), itemHeight_(itemHeight) {}
+
+void DropDownList::showPopup() {
+    if (!heightSet_) {
+        setItemDelegate(new FixedHeightDelegate(itemHeight_, this));
+        heightSet_ = true;
+    }
+    QComboBox::showPopup();
 }
 
 } // namespace velmar

@@ -1,10 +1,20 @@
 #pragma once
-// A fixed height for the items of a drop-down list's list.
-class QComboBox;
+// A drop-down list whose items all have one fixed height.
+#include <QComboBox>
 
 namespace velmar {
 
-// Every item of `list` is `height` pixels high in its drop-down list.
-void setItemHeight(QComboBox* list, int height);
+// Every item is `itemHeight` pixels high in the list that drops down. That list (with its view
+// and the view's item delegate) is made when it first drops down, not with the window: made
+// with the window it would cost every start-up time and half a megabyte of memory.
+class DropDownList : public QComboBox {
+public:
+    explicit DropDownList(int itemHeight, QWidget* parent = nullptr);
+    void showPopup() override;
+
+private:
+    int itemHeight_;
+    bool heightSet_ = false;
+};
 
 } // namespace velmar

@@ -158,7 +158,9 @@ TEST_F(KeyboardAndReader, NamesThatAreNoUtf8AreKeptByteForByte) {
 TEST_F(KeyboardAndReader, ListItemHeightAndAnAddressWithoutLengthLimit) {
     installationsKey().writeString("Standard", "/games/a");
     TMainForm& w = open();
+    w.cbInstallation->showPopup();
     EXPECT_EQ(w.cbInstallation->view()->sizeHintForRow(0), Scale(&w)(13));
+    w.cbInstallation->hidePopup();
     const QString longAddress(40000, QLatin1Char('1'));
     w.edClientServerAddr->setText(longAddress);
     EXPECT_EQ(w.edClientServerAddr->text().size(), longAddress.size());

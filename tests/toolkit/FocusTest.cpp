@@ -154,10 +154,19 @@ TEST(CoveredControls, TakeNoFocusUntilUncovered) {
     EXPECT_FALSE(isCoveredControl(behindButton));
 }
 
-TEST(DropDownLists, ItemsTakeTheGivenHeight) {
-    QComboBox list;
-    list.addItems({"Standard", "Zweite"});
-    setItemHeight(&list, 13);
-    EXPECT_EQ(list.view()->sizeHintForRow(0), 13);
-    EXPECT_EQ(list.view()->sizeHintForRow(1), 13);
+TEST(DropDownLists, ItemsTakeTheGivenHeightWhenTheListDropsDown) {
+    QWidget window;
+    auto* list = new DropDownList(13, &window);
+    list->addItems({"Standard", "Zweite"});
+    window.show();
+    list->showPopup();
+    ASSERT_TRUE(list->view()->isVisible());
+    EXPECT_EQ(list->view()->sizeHintForRow(0), 13);
+    EXPECT_EQ(list->view()->visualRect(list->model()->index(1, 0)).height(), 13);
+    list->hidePopup();
+    // Items added later take the same height.
+    list->addItem("Dritte");
+    list->showPopup();
+    EXPECT_EQ(list->view()->sizeHintForRow(2), 13);
+    list->hidePopup();
 }

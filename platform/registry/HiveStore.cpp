@@ -1137,6 +1137,17 @@ std::string defaultHiveFile() {
 }
 
 std::unique_ptr<RegistryBackend> openHiveStore(const std::string& file) {
+    // The store holds a few dozen small rows. SQLite's defaults are made for more: every
+    // connection sets aside about 120 KB for small allocations and writes into all of it, and
+    // the page cache allocates room for 20 pages at its first use; together more memory than
+    // the settings take. Only possible before SQLite is first used in this process; should
+    // that have happened already, its defaults stay.
+    static const bool lean = [] {
+        sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        return true;
+    }();
+    (void)lean;
     return std::make_unique<HiveStore>(file);
 }
 

@@ -713,6 +713,9 @@ bool HiveStore::openDb() {
         std::int64_t ignored = 0;
         if (!exec(newFile ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL"))
             return false;
+        // Nor does its first page need a rollback journal on the way to the log.
+        if (newFile && !pragmaInt("PRAGMA journal_mode=OFF", ignored))
+            return false;
         if (mode != "wal" && !pragmaInt("PRAGMA journal_mode=WAL", ignored))
             return false;
         if ((fresh || version < SchemaVersion) && !upgradeSchema())

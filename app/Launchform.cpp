@@ -265,6 +265,7 @@ void TMainForm::createControls() {
 
     keepCoveredControlsUnfocused(this);
     qApp->installEventFilter(this);
+    watchUpdateInputs();
 }
 
 void TMainForm::LoadSettings() {
@@ -371,8 +372,7 @@ void TMainForm::rgClientServerClick() {
 }
 
 void TMainForm::acStartUpdate() {
-    if (cbInstallation->currentIndex() < 0 || udpTimer->Enabled() || webTimer->Enabled() ||
-        startPending()) {
+    if (!installationSelected() || udpTimer->Enabled() || webTimer->Enabled() || startPending()) {
         acStart->setEnabled(false);
         return;
     }
@@ -388,14 +388,56 @@ void TMainForm::acStartUpdate() {
     }
 }
 
+void TMainForm::watchUpdateInputs() {
+    // A line edit announces every change of its text (typed, pasted, set or cleared by the
+    // program); the list announces every change of its current item and of the text shown.
+    connect(edClientServerAddr, &QLineEdit::textChanged, this, [this] {
+        addressChanged_ = true;
+        ownAddressChanged_ = true;
+    });
+    for (QLineEdit* own : {edServerLanAddr, edServerInetAddr})
+        connect(own, &QLineEdit::textChanged, this, [this] { ownAddressChanged_ = true; });
+    const auto installation = [this] {
+        installationChanged_ = true;
+    };
+    connect(cbInstallation, &QComboBox::currentIndexChanged, this, installation);
+    connect(cbInstallation, &QComboBox::currentTextChanged, this, installation);
+}
+
 bool TMainForm::serverAddressTyped() {
-    // Asked twice on every idle pass; the text changes far less often than that.
-    const QString typed = edClientServerAddr->text();
-    if (checkedAddress_ != typed) {
-        addressHasQuad_ = !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty();
-        checkedAddress_ = typed;
+    if (addressChanged_) {
+        addressHasQuad_ =
+            !FindFirstMatch(edClientServerAddr->text().toStdString(), DottedQuadPattern).empty();
+        addressChanged_ = false;
     }
     return addressHasQuad_;
+}
+
+bool TMainForm::serverAddressIsOwn() {
+    if (ownAddressChanged_) {
+        const QString typed = edClientServerAddr->text();
+        addressIsOwn_ = typed == edServerLanAddr->text() || typed == edServerInetAddr->text();
+        ownAddressChanged_ = false;
+    }
+    return addressIsOwn_;
+}
+
+void TMainForm::readInstallation() {
+    if (!installationChanged_)
+        return;
+    installationSelected_ = cbInstallation->currentIndex() >= 0;
+    installationTextEmpty_ = cbInstallation->currentText().isEmpty();
+    installationChanged_ = false;
+}
+
+bool TMainForm::installationSelected() {
+    readInstallation();
+    return installationSelected_;
+}
+
+bool TMainForm::installationTextEmpty() {
+    readInstallation();
+    return installationTextEmpty_;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

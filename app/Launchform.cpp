@@ -38,6 +38,20 @@ namespace {
 QString q(const char* s) {
     return QString::fromUtf8(s);
 }
+
+// The UTF-8 bytes of `text`, as toStdString() gives them, written into `bytes`, which keeps its
+// room from call to call. A typed address is plain ASCII, whose UTF-8 bytes are its characters.
+const std::string& utf8Into(const QString& text, std::string& bytes) {
+    bytes.clear();
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            bytes = text.toStdString();
+            break;
+        }
+        bytes.push_back(static_cast<char>(c.unicode()));
+    }
+    return bytes;
+}
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -390,13 +404,24 @@ void TMainForm::acStartUpdate() {
 
 void TMainForm::watchUpdateInputs() {
     // A line edit announces every change of its text (typed, pasted, set or cleared by the
-    // program); the list announces every change of its current item and of the text shown.
-    connect(edClientServerAddr, &QLineEdit::textChanged, this, [this] {
+    // program) and passes the new text along; the list announces every change of its current
+    // item and of the text shown.
+    typedAddress_ = edClientServerAddr->text();
+    lanAddress_ = edServerLanAddr->text();
+    inetAddress_ = edServerInetAddr->text();
+    connect(edClientServerAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        typedAddress_ = text;
         addressChanged_ = true;
         ownAddressChanged_ = true;
     });
-    for (QLineEdit* own : {edServerLanAddr, edServerInetAddr})
-        connect(own, &QLineEdit::textChanged, this, [this] { ownAddressChanged_ = true; });
+    connect(edServerLanAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        lanAddress_ = text;
+        ownAddressChanged_ = true;
+    });
+    connect(edServerInetAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        inetAddress_ = text;
+        ownAddressChanged_ = true;
+    });
     const auto installation = [this] {
         installationChanged_ = true;
     };
@@ -406,8 +431,8 @@ void TMainForm::watchUpdateInputs() {
 
 bool TMainForm::serverAddressTyped() {
     if (addressChanged_) {
-        addressHasQuad_ =
-            !FindFirstMatch(edClientServerAddr->text().toStdString(), DottedQuadPattern).empty();
+        static const std::string pattern(DottedQuadPattern); // made once, not on every search
+        addressHasQuad_ = !FindFirstMatch(utf8Into(typedAddress_, addressBytes_), pattern).empty();
         addressChanged_ = false;
     }
     return addressHasQuad_;
@@ -415,8 +440,7 @@ bool TMainForm::serverAddressTyped() {
 
 bool TMainForm::serverAddressIsOwn() {
     if (ownAddressChanged_) {
-        const QString typed = edClientServerAddr->text();
-        addressIsOwn_ = typed == edServerLanAddr->text() || typed == edServerInetAddr->text();
+        addressIsOwn_ = typedAddress_ == lanAddress_ || typedAddress_ == inetAddress_;
         ownAddressChanged_ = false;
     }
     return addressIsOwn_;

@@ -145,11 +145,14 @@ private:
     // Reports a failed start and reopens the launcher key.
     void startFailed(const std::string& errorText);
     std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
+    // The texts of edClientServerAddr, edServerLanAddr and edServerInetAddr, as last announced.
+    QString typedAddress_, lanAddress_, inetAddress_;
     // Set by the change signals of the controls; cleared when the value below is worked out.
     bool addressChanged_ = true;      // edClientServerAddr
     bool ownAddressChanged_ = true;   // edClientServerAddr, edServerLanAddr, edServerInetAddr
     bool installationChanged_ = true; // cbInstallation: the selected item or its text
     bool addressHasQuad_ = false;
+    std::string addressBytes_; // the server address as FindFirstMatch reads it
     bool addressIsOwn_ = false;
     bool installationSelected_ = false;
     bool installationTextEmpty_ = true;

@@ -86,6 +86,20 @@ TEST_F(IdlePass, TypedKeysReachTheNextPass) {
     idle();
     expectAddressRule(w);
     EXPECT_TRUE(w.btLaunch->isEnabled());
+    // Letters beyond ASCII, and a NUL character, after which the search sees nothing.
+    const QString nul(QChar(0));
+    for (const QString& text :
+         {QStringLiteral("Zürich 10.0.0.5"), QStringLiteral("Zürich 10.0.0"),
+          QStringLiteral("10.0.0") + nul + QStringLiteral(".5"), QStringLiteral("10.0.0.5") + nul,
+          QStringLiteral("\u20AC") + QStringLiteral("1.2.3.4")}) {
+        edit->setText(text);
+        idle();
+        expectAddressRule(w);
+    }
+    EXPECT_TRUE(w.btLaunch->isEnabled());
+    edit->setText(QStringLiteral("10.0.0") + nul + QStringLiteral(".5"));
+    idle();
+    EXPECT_FALSE(w.btLaunch->isEnabled());
     edit->clear();
     idle();
     expectAddressRule(w);

@@ -8,10 +8,16 @@
 #include <pcre2posix.h>
 
 #include <string>
+#include <string_view>
 
 namespace velmar {
 
-const char* const DottedQuadPattern = "\\d+\\.\\d+\\.\\d+\\.\\d+";
+namespace {
+// With its length known, a pattern is told apart from it without a strlen.
+constexpr std::string_view dottedQuadText = "\\d+\\.\\d+\\.\\d+\\.\\d+";
+} // namespace
+
+const char* const DottedQuadPattern = dottedQuadText.data();
 
 namespace {
 
@@ -67,7 +73,7 @@ std::string FindFirstMatch(const std::string& text, const std::string& pattern) 
     try {
         // The update handlers ask for the dotted quad on every idle pass: it is compiled once,
         // on first use, and kept for the life of the program (of the calling thread).
-        if (pattern == DottedQuadPattern) {
+        if (std::string_view(pattern) == dottedQuadText) {
             thread_local const CompiledPattern dottedQuad(DottedQuadPattern, true);
             return dottedQuad.firstMatch(text);
         }

@@ -38,6 +38,20 @@ namespace {
 QString q(const char* s) {
     return QString::fromUtf8(s);
 }
+
+// The UTF-8 bytes of `text`, as toStdString() gives them, written into `bytes`, which keeps its
+// room from call to call. A typed address is plain ASCII, whose UTF-8 bytes are its characters.
+const std::string& utf8Into(const QString& text, std::string& bytes) {
+    bytes.clear();
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            bytes = text.toStdString();
+            break;
+        }
+        bytes.push_back(static_cast<char>(c.unicode()));
+    }
+    return bytes;
+}
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -264,6 +278,7 @@ void TMainForm::createControls() {
 
     keepCoveredControlsUnfocused(this);
     qApp->installEventFilter(this);
+    watchUpdateInputs();
 }
 
 void TMainForm::LoadSettings() {
@@ -370,8 +385,7 @@ void TMainForm::rgClientServerClick() {
 }
 
 void TMainForm::acStartUpdate() {
-    if (cbInstallation->currentIndex() < 0 || udpTimer->Enabled() || webTimer->Enabled() ||
-        startPending()) {
+    if (!installationSelected() || udpTimer->Enabled() || webTimer->Enabled() || startPending()) {
         acStart->setEnabled(false);
         return;
     }
@@ -387,14 +401,66 @@ void TMainForm::acStartUpdate() {
     }
 }
 
+void TMainForm::watchUpdateInputs() {
+    // A line edit announces every change of its text (typed, pasted, set or cleared by the
+    // program) and passes the new text along; the list announces every change of its current
+    // item and of the text shown.
+    typedAddress_ = edClientServerAddr->text();
+    lanAddress_ = edServerLanAddr->text();
+    inetAddress_ = edServerInetAddr->text();
+    connect(edClientServerAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        typedAddress_ = text;
+        addressChanged_ = true;
+        ownAddressChanged_ = true;
+    });
+    connect(edServerLanAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        lanAddress_ = text;
+        ownAddressChanged_ = true;
+    });
+    connect(edServerInetAddr, &QLineEdit::textChanged, this, [this](const QString& text) {
+        inetAddress_ = text;
+        ownAddressChanged_ = true;
+    });
+    const auto installation = [this] {
+        installationChanged_ = true;
+    };
+    connect(cbInstallation, &QComboBox::currentIndexChanged, this, installation);
+    connect(cbInstallation, &QComboBox::currentTextChanged, this, installation);
+}
+
 bool TMainForm::serverAddressTyped() {
-    // Asked twice on every idle pass; the text changes far less often than that.
-    const QString typed = edClientServerAddr->text();
-    if (checkedAddress_ != typed) {
-        addressHasQuad_ = !FindFirstMatch(typed.toStdString(), DottedQuadPattern).empty();
-        checkedAddress_ = typed;
+    if (addressChanged_) {
+        static const std::string pattern(DottedQuadPattern); // made once, not on every search
+        addressHasQuad_ = !FindFirstMatch(utf8Into(typedAddress_, addressBytes_), pattern).empty();
+        addressChanged_ = false;
     }
     return addressHasQuad_;
+}
+
+bool TMainForm::serverAddressIsOwn() {
+    if (ownAddressChanged_) {
+        addressIsOwn_ = typedAddress_ == lanAddress_ || typedAddress_ == inetAddress_;
+        ownAddressChanged_ = false;
+    }
+    return addressIsOwn_;
+}
+
+void TMainForm::readInstallation() {
+    if (!installationChanged_)
+        return;
+    installationSelected_ = cbInstallation->currentIndex() >= 0;
+    installationTextEmpty_ = cbInstallation->currentText().isEmpty();
+    installationChanged_ = false;
+}
+
+bool TMainForm::installationSelected() {
+    readInstallation();
+    return installationSelected_;
+}
+
+bool TMainForm::installationTextEmpty() {
+    readInstallation();
+    return installationTextEmpty_;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -120,9 +120,18 @@ private:
     void selectInstallation(int index);
     void addInstallationItem(const std::string& name);
     void destroyUdp();
-    // Whether the server address field holds a dotted quad (FindFirstMatch), worked out again
-    // only when its text changed.
+    // What the update handlers read of the controls. Each is worked out in the idle pass, and
+    // again only after a control it comes from has announced a change, so a pass after an event
+    // that changed none of them reads these members alone.
+    void watchUpdateInputs();
+    // Whether the server address field holds a dotted quad (FindFirstMatch).
     bool serverAddressTyped();
+    // Whether the server address equals the own LAN or Internet address.
+    bool serverAddressIsOwn();
+    // Whether cbInstallation has a selected item, and whether its shown text is empty.
+    bool installationSelected();
+    bool installationTextEmpty();
+    void readInstallation();
     // Sends the query through myUdp; false when the test ended while the send waited.
     bool sendQuery();
 
@@ -136,8 +145,17 @@ private:
     // Reports a failed start and reopens the launcher key.
     void startFailed(const std::string& errorText);
     std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
-    std::optional<QString> checkedAddress_;  // the text addressHasQuad_ was worked out for
+    // The texts of edClientServerAddr, edServerLanAddr and edServerInetAddr, as last announced.
+    QString typedAddress_, lanAddress_, inetAddress_;
+    // Set by the change signals of the controls; cleared when the value below is worked out.
+    bool addressChanged_ = true;      // edClientServerAddr
+    bool ownAddressChanged_ = true;   // edClientServerAddr, edServerLanAddr, edServerInetAddr
+    bool installationChanged_ = true; // cbInstallation: the selected item or its text
     bool addressHasQuad_ = false;
+    std::string addressBytes_; // the server address as FindFirstMatch reads it
+    bool addressIsOwn_ = false;
+    bool installationSelected_ = false;
+    bool installationTextEmpty_ = true;
 };
 
 // The two windows of the program.

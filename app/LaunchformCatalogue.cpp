@@ -75,7 +75,7 @@ void TMainForm::acEditExecute() {
 }
 
 void TMainForm::acDeleteUpdate() {
-    const bool enable = !cbInstallation->currentText().isEmpty();
+    const bool enable = !installationTextEmpty();
     if (ownEnabled(btDelete) != enable)
         btDelete->setEnabled(enable);
 }

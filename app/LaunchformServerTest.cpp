@@ -26,10 +26,8 @@
 namespace velmar {
 
 void TMainForm::acTestSrvUpdate() {
-    const QString typed = edClientServerAddr->text();
-    acTestSrv->setEnabled(cbInstallation->currentIndex() >= 0 && !udpTimer->Enabled() &&
-                          sendingUdp_ == nullptr && typed != edServerLanAddr->text() &&
-                          typed != edServerInetAddr->text() && serverAddressTyped());
+    acTestSrv->setEnabled(installationSelected() && !udpTimer->Enabled() &&
+                          sendingUdp_ == nullptr && !serverAddressIsOwn() && serverAddressTyped());
 }
 
 void TMainForm::destroyUdp() {

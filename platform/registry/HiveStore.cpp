@@ -659,8 +659,9 @@ bool HiveStore::openDb() {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &HiveStore::onBusy, this);
 
-    // Read-only checks first: nothing is written to a file that turns out not to be ours.
-    {
+    // Read-only checks first: nothing is written to a file that turns out not to be ours. A file
+    // that was missing or empty holds nothing that could be damaged.
+    if (exists && st.st_size > 0) {
         sqlite3_stmt* stmt = nullptr;
         rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &stmt, nullptr);
         if (rc != SQLITE_OK)

@@ -119,6 +119,32 @@ TEST(HiveStore, AnotherProgramsDatabaseIsLeftAsItIs) {
     EXPECT_EQ(test::readFile(file), before);
 }
 
+// An empty file (left by a full disk, or made by hand) is no damage: it becomes the store. A
+// file whose pages are damaged is refused before anything is written to it.
+TEST(HiveStore, AnEmptyFileBecomesTheStoreAndADamagedOneIsLeftAsItIs) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    test::writeFile(file, "");
+    {
+        auto store = openHiveStore(file);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, "Software\\Tobrel")) << store->lastError();
+        ASSERT_TRUE(
+            store->writeValue(Hive::CurrentUser, "Software\\Tobrel", {"A", RegSz, {'a', 0}}));
+    }
+    ASSERT_TRUE(openHiveStore(file)->readValue(Hive::CurrentUser, "Software\\Tobrel", "A"));
+
+    // The second page holds the first table; a page type no b-tree page has.
+    std::string bytes = test::readFile(file);
+    ASSERT_GT(bytes.size(), 8192u);
+    bytes[4096] = '\x7f';
+    test::writeFile(file, bytes);
+    {
+        auto store = openHiveStore(file);
+        expectUnusable(*store, file, "is damaged");
+    }
+    EXPECT_EQ(test::readFile(file), bytes);
+}
+
 TEST(HiveStore, TheDatabaseIsNotInheritedByChildProcesses) {
     test::TempDir dir;
     const std::string file = dir.path() + "/registry.db";

@@ -11,7 +11,7 @@
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
 #include "platform/toolkit/Focus.h"
-#include "platform/toolkit/ItemHeight.h"
+#include "platform/toolkit/DropDownList.h"
 #include "sockets/NMUDP.h"
 #include "sockets/Psock.h"
 

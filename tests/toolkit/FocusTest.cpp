@@ -1,7 +1,7 @@
 // Keyboard and screen-reader use of the toolkit's controls: radio groups as one tab stop with
 // radio-button items, labels naming their fields, and covered controls out of the tab order.
 #include "platform/toolkit/Focus.h"
-#include "platform/toolkit/ItemHeight.h"
+#include "platform/toolkit/DropDownList.h"
 #include "platform/toolkit/RadioGroup.h"
 #include "tests/support/ScriptedDialogs.h"
 

@@ -1,4 +1,4 @@
-#include "platform/toolkit/ItemHeight.h"
+#include "platform/toolkit/DropDownList.h"
 
 #include <QStyledItemDelegate>
 

@@ -166,6 +166,9 @@ void TMainForm::createControls() {
     edPath = new QLineEdit(gbInstallation);
     edPath->setGeometry(s.rect(16, 72, 217, 21));
     edPath->setReadOnly(true);
+    // It has no label of its own: a screen reader would call it by its group's title, as it
+    // does the list above it.
+    edPath->setAccessibleName(q("Pfad der Installation"));
     {
         QPalette pal = edPath->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Button));

@@ -118,6 +118,9 @@ TEST_F(KeyboardAndReader, ScreenReaderHearsRadioButtonsAndTheFieldsOwnLabels) {
     EXPECT_EQ(accessibleName(w.edServerInetAddr), QString("Adresse im Internet"));
     EXPECT_EQ(accessibleName(w.edClientServerAddr), QString("Server-Adresse"));
     EXPECT_EQ(w.lbServerLanAddr->buddy(), w.edServerLanAddr);
+    // The list is named by its group; the path below it has a name of its own.
+    EXPECT_EQ(accessibleName(w.cbInstallation), QString("Installation"));
+    EXPECT_EQ(accessibleName(w.edPath), QString("Pfad der Installation"));
 }
 
 TEST_F(KeyboardAndReader, NamesThatAreNoUtf8AreKeptByteForByte) {

@@ -618,6 +618,7 @@ bool HiveStore::openDb() {
     }
     struct stat st {};
     const bool exists = ::stat(file_.c_str(), &st) == 0;
+    const bool empty = !exists || st.st_size == 0; // nothing to check, nothing to keep safe
     if (exists && !S_ISREG(st.st_mode))
         return fail("the registry file " + file_ + " is not a regular file");
 
@@ -661,7 +662,7 @@ bool HiveStore::openDb() {
 
     // Read-only checks first: nothing is written to a file that turns out not to be ours. A file
     // that was missing or empty holds nothing that could be damaged.
-    if (exists && st.st_size > 0) {
+    if (!empty) {
         sqlite3_stmt* stmt = nullptr;
         rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &stmt, nullptr);
         if (rc != SQLITE_OK)
@@ -710,7 +711,7 @@ bool HiveStore::openDb() {
             return sqlFail(rc);
         // A file that was empty is made without syncs: the switch to the log and the empty
         // tables hold nothing a power cut could take from anybody (see the top of this file).
-        const bool newFile = fresh && mode != "wal" && (!exists || st.st_size == 0);
+        const bool newFile = fresh && mode != "wal" && empty;
         std::int64_t ignored = 0;
         if (!exec(newFile ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL"))
             return false;

@@ -204,11 +204,10 @@ bool HiveStore::openDb() {
             return false;
         if ((fresh || version < SchemaVersion) && !upgradeSchema())
             return false;
-        if (newFile) {
-            newFileUnsynced_ = true;
-            if (!exec("PRAGMA synchronous=FULL"))
-                return false;
-        }
+        if (newFile && !exec("PRAGMA synchronous=FULL"))
+            return false;
+        // Made by this connection or another, the file may not be on the disk yet.
+        fileUnsynced_ = true;
     }
     for (int hive = 0; hive < 2; ++hive) {
         const std::string fold(1, static_cast<char>(hive));

@@ -230,8 +230,9 @@ private:
     // Commits the open write transaction and clears the error; false, with the error set and
     // the transaction rolled back, on failure.
     bool commit();
-    // Before a commit that is synced: syncs a new file's first page if it has not been yet.
-    bool syncNewFile();
+    // Before a commit that is synced: syncs the file's first page if this connection has not
+    // synced it yet.
+    bool syncFileOnce();
     // After a group: commits are synced again.
     void endSyncLater();
     // Undoes the open write transaction of one call, if any; keeps the error text.
@@ -248,11 +249,11 @@ private:
     bool busy_ = false;       // the last failure was contention with another connection
     Clock::time_point waitedInVainUntil_{}; // calls before this do not wait for a lock
     Clock::time_point deadline_ = Clock::now();
-    bool writing_ = false;         // a call's write transaction (or savepoint) is open
-    bool group_ = false;           // between beginTransaction() and its commit or rollback
-    bool syncLater_ = false;       // the open group was begun with Sync::Later
-    bool newFileUnsynced_ = false; // this connection made the file and has not synced it yet
-    std::string groupLost_;        // why the open group was undone, empty while it stands
+    bool writing_ = false;      // a call's write transaction (or savepoint) is open
+    bool group_ = false;        // between beginTransaction() and its commit or rollback
+    bool syncLater_ = false;    // the open group was begun with Sync::Later
+    bool fileUnsynced_ = false; // this connection has not synced the file since it opened it
+    std::string groupLost_;     // why the open group was undone, empty while it stands
     std::string error_;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
     // Child ids looked up or created (parent id and fold -> id), so that a deep path is not

@@ -8,9 +8,12 @@
 // Two things are written without waiting for the disk, because nothing in them is lost when a
 // power cut takes them: a new file with its empty tables (made again on the next start), and a
 // group begun with Sync::Later (the caller makes it again when it is missing). The next commit
-// that is synced makes them durable with it: it syncs a new file's first page, which marks the
+// that is synced makes them durable with it: it syncs the file's first page, which marks the
 // file as one with a log, before the log, so that the log never outlives its file; the log's
-// sync then covers every commit before it.
+// sync then covers every commit before it. Any connection's first synced commit syncs the file
+// so, not only the one that made it: the file may have been made by another program that is
+// still running and has not synced it (the launcher's first start, then velmar-reg), and a log
+// on the disk beside an empty file is taken for the log of a new file and dropped.
 #include "platform/registry/HiveStore.h"
 
 namespace velmar::hivestore {
@@ -63,7 +66,7 @@ bool HiveStore::commitTransaction() {
         return fail("no group of changes to the registry file " + file_ + " is open");
     group_ = false;
     writing_ = false;
-    if (groupLost_.empty() && !syncLater_ && !syncNewFile())
+    if (groupLost_.empty() && !syncLater_ && !syncFileOnce())
         groupLost_ = error_;
     if (!groupLost_.empty()) {
         childCache_.clear();
@@ -86,8 +89,8 @@ bool HiveStore::commitTransaction() {
     return false;
 }
 
-bool HiveStore::syncNewFile() {
-    if (!newFileUnsynced_ || !db_)
+bool HiveStore::syncFileOnce() {
+    if (!fileUnsynced_ || !db_)
         return true;
     sqlite3_file* file = nullptr;
     const int rc = sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file);
@@ -98,7 +101,7 @@ bool HiveStore::syncNewFile() {
         if (synced != SQLITE_OK)
             return sqlFail(synced);
     }
-    newFileUnsynced_ = false;
+    fileUnsynced_ = false;
     return true;
 }
 
@@ -152,7 +155,7 @@ bool HiveStore::stepInWrite(Statement& st) {
 }
 
 bool HiveStore::commit() {
-    if (!group_ && !syncNewFile()) {
+    if (!group_ && !syncFileOnce()) {
         rollback();
         return false;
     }

@@ -96,6 +96,19 @@ void expectSyncedBeforeReturn(const std::vector<DiskCall>& cs) {
     EXPECT_GT(lastSync, lastWrite) << describe(cs);
 }
 
+// The file itself is synced before the first write to the log (so the log never outlives it).
+void expectFileSyncedBeforeTheLog(const std::vector<DiskCall>& cs) {
+    int fileSynced = -1, firstLogWrite = -1;
+    for (int i = static_cast<int>(cs.size()) - 1; i >= 0; --i) {
+        if (cs[i].kind == 'S' && cs[i].file == "registry.db")
+            fileSynced = i;
+        if (cs[i].kind == 'W' && cs[i].file == "registry.db-wal")
+            firstLogWrite = i;
+    }
+    EXPECT_GE(fileSynced, 0) << describe(cs);
+    EXPECT_LT(fileSynced, firstLogWrite) << describe(cs);
+}
+
 TEST(DurableWrites, ACommittedWriteIsOnTheDiskBeforeTheCallReturns) {
     test::TempDir dir;
     auto store = openHiveStore(dir.path() + "/registry.db");
@@ -179,20 +192,21 @@ TEST(DurableWrites, ANewFileAndItsDefaultsReachTheDiskWithTheFirstSyncedCommit) 
     // Committed all the same: another program sees the defaults.
     EXPECT_TRUE(openHiveStore(file)->keyExists(Hive::CurrentUser, LauncherKey + "\\Installations"));
 
+    // Another program's commit (velmar-reg while the window is open) leaves the file durable as
+    // well, though it did not make the file.
+    const auto other = diskCallsOf([&] {
+        auto velmarReg = openHiveStore(file);
+        ASSERT_TRUE(velmarReg->writeValue(Hive::CurrentUser, LauncherKey, text("GAMEPATH", "C:")));
+    });
+    expectSyncedBeforeReturn(other);
+    expectFileSyncedBeforeTheLog(other);
+
     const auto choice = diskCallsOf([&] {
         ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
                                       {"GameType", RegDword, {1, 0, 0, 0}}));
     });
     expectSyncedBeforeReturn(choice);
-    int fileSynced = -1, firstLogWrite = -1;
-    for (int i = static_cast<int>(choice.size()) - 1; i >= 0; --i) {
-        if (choice[i].kind == 'S' && choice[i].file == "registry.db")
-            fileSynced = i;
-        if (choice[i].kind == 'W' && choice[i].file == "registry.db-wal")
-            firstLogWrite = i;
-    }
-    EXPECT_GE(fileSynced, 0) << describe(choice);
-    EXPECT_LT(fileSynced, firstLogWrite) << describe(choice);
+    expectFileSyncedBeforeTheLog(choice);
 
     // Once is enough, and the group's way does not linger: the next commit syncs the log alone.
     const auto next = diskCallsOf([&] {

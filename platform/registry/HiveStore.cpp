@@ -1,6 +1,7 @@
 // The hive store's file: opening it, the checks before anything is written, its statements;
 // and the functions that hand out the store.
 #include "platform/registry/HiveStore.h"
+#include "platform/registry/CheckRecord.h"
 #include "platform/registry/WinePrefixGameKey.h"
 
 #include <cerrno>
@@ -142,24 +143,42 @@ bool HiveStore::openDb() {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &HiveStore::onBusy, this);
 
+    // SQLite checks each page as it reads it; with cell_size_check also the sizes of the cells
+    // on it, so that a damaged page is refused before a change is made to it.
+    if (!exec("PRAGMA cell_size_check=ON"))
+        return false;
+
     // Read-only checks first: nothing is written to a file that turns out not to be ours. A file
-    // that was missing or empty holds nothing that could be damaged.
+    // that was missing or empty holds nothing that could be damaged. Reading every page costs
+    // time in step with the file's size, so it is done only when the file may have changed in
+    // a way SQLite does not see for itself: when it was changed since its last check that
+    // passed (by this program too: a check after each session that wrote to the file), or its
+    // log was left behind by a program that did not close it.
     if (!empty) {
-        sqlite3_stmt* stmt = nullptr;
-        rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &stmt, nullptr);
-        if (rc != SQLITE_OK)
-            return sqlFail(rc);
-        rc = sqlite3_step(stmt);
-        std::string verdict;
-        if (rc == SQLITE_ROW) {
-            const unsigned char* t = sqlite3_column_text(stmt, 0);
-            verdict = t ? reinterpret_cast<const char*>(t) : "";
+        const auto state = fileState(file_);
+        if (!state || logLeftBehind(file_) || !checkedBefore(file_, *state)) {
+            CheckNote note(file_);
+            const auto checked = fileState(file_);
+            sqlite3_stmt* stmt = nullptr;
+            rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &stmt, nullptr);
+            if (rc != SQLITE_OK)
+                return sqlFail(rc);
+            rc = sqlite3_step(stmt);
+            std::string verdict;
+            if (rc == SQLITE_ROW) {
+                const unsigned char* t = sqlite3_column_text(stmt, 0);
+                verdict = t ? reinterpret_cast<const char*>(t) : "";
+            }
+            sqlite3_finalize(stmt);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                return sqlFail(rc);
+            if (verdict != "ok") {
+                forgetChecked(file_);
+                return fail("the registry file " + file_ + " is damaged (" + verdict + ")");
+            }
+            if (checked && fileState(file_) == checked)
+                note.keep(*checked);
         }
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            return sqlFail(rc);
-        if (verdict != "ok")
-            return fail("the registry file " + file_ + " is damaged (" + verdict + ")");
     }
     std::int64_t appId = 0, version = 0, tables = 0;
     if (!pragmaInt("PRAGMA application_id", appId) || !pragmaInt("PRAGMA user_version", version) ||

@@ -3,6 +3,7 @@
 // waited in vain, calls that follow within ReadWaitMs try once without waiting (until one gets
 // through), so that a run of calls (a start-up) is held up once, not once per call.
 #include "platform/registry/HiveStore.h"
+#include "platform/registry/CheckRecord.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,6 +82,9 @@ bool HiveStore::sqlFail(int rc) {
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
         busy_ = true;
     fail(fileProblem(rc));
+    // Damage found while reading: the next open checks the whole file again.
+    if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB)
+        forgetChecked(file_);
     // After the file failed (full disk, I/O error, damage) the rest of a group can not be
     // trusted to be stored: the whole group fails.
     const int primary = rc & 0xff;

@@ -1,7 +1,7 @@
-// When the store's writes reach the disk. This test program carries its own fdatasync() and
-// pwrite64() (the calls SQLite makes to write and sync its files); they note every call on a
-// file of the store and then do the real work, so the tests see the order of writes and syncs
-// as the disk does.
+// When the store's writes reach the disk, and what an open reads. This test program carries its
+// own fdatasync(), pwrite64() and pread64() (the calls SQLite makes to sync, write and read its
+// files); they note every call on a file of the store and then do the real work, so the tests
+// see the order of writes and syncs as the disk does.
 #include "platform/registry/RegistryBackend.h"
 #include "settings/Registry.h"
 #include "tests/registry/StoreValues.h"
@@ -19,7 +19,7 @@
 namespace {
 
 struct DiskCall {
-    char kind; // 'W' write, 'S' sync
+    char kind; // 'W' write, 'S' sync, 'R' read
     std::string file;
 };
 
@@ -49,6 +49,13 @@ extern "C" ssize_t pwrite64(int fd, const void* buf, size_t n, off64_t offset) {
     note('W', fd);
     static auto real = reinterpret_cast<ssize_t (*)(int, const void*, size_t, off64_t)>(
         dlsym(RTLD_NEXT, "pwrite64"));
+    return real(fd, buf, n, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
+    note('R', fd);
+    static auto real =
+        reinterpret_cast<ssize_t (*)(int, void*, size_t, off64_t)>(dlsym(RTLD_NEXT, "pread64"));
     return real(fd, buf, n, offset);
 }
 
@@ -165,6 +172,8 @@ TEST(DurableWrites, AStartThatChangesNothingWritesAndSyncsNothing) {
         reg.closeKey();
     });
     for (const auto& c : cs) {
+        if (c.kind == 'R')
+            continue;
         EXPECT_NE(c.kind, 'S') << describe(cs);
         EXPECT_NE(c.file, "registry.db") << describe(cs);
         EXPECT_NE(c.file, "registry.db-wal") << describe(cs);
@@ -216,6 +225,52 @@ TEST(DurableWrites, ANewFileAndItsDefaultsReachTheDiskWithTheFirstSyncedCommit) 
     expectSyncedBeforeReturn(next);
     for (const auto& c : next)
         EXPECT_NE(c.file, "registry.db") << describe(next);
+}
+
+// An open reads every page (the whole check) only when the file changed since its last check
+// that passed, or a program left its log behind; otherwise the pages it needs.
+TEST(DurableWrites, AnOpenChecksEveryPageOnlyOfAFileThatChanged) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        RegistryTransaction group(*store);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey));
+        for (int i = 0; i < 6000; ++i)
+            ASSERT_TRUE(store->createKey(Hive::CurrentUser, "Software\\K" + std::to_string(i)));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey, text("A", "a")));
+        ASSERT_TRUE(group.commit());
+    }
+    const auto changedAt = std::filesystem::last_write_time(file);
+    // Until the file system's clock has moved on from that change (a check in the same tick
+    // could miss a change later in it, and is not remembered).
+    const std::string tick = dir.path() + "/tick";
+    do
+        test::writeFile(tick, "");
+    while (std::filesystem::last_write_time(tick) <= changedAt);
+    const auto reads = [&] {
+        std::size_t n = 0;
+        for (const auto& c : diskCallsOf([&] {
+                 EXPECT_TRUE(openHiveStore(file)->readValue(Hive::CurrentUser, LauncherKey, "A"));
+             }))
+            n += c.kind == 'R' && c.file == "registry.db";
+        return n;
+    };
+    const std::size_t pages = std::filesystem::file_size(file) / 4096;
+    ASSERT_GT(pages, 50u);
+    EXPECT_GT(reads(), pages / 2);
+    EXPECT_LT(reads(), 10u);
+
+    // A program that ended without closing the store (its log holds a commit).
+    const pid_t pid = fork();
+    if (pid == 0) {
+        auto store = openHiveStore(file).release();
+        _exit(store->writeValue(Hive::CurrentUser, LauncherKey, text("B", "b")) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(status, 0);
+    EXPECT_GT(reads(), pages / 2);
 }
 
 // A writer killed at any moment: every write it had been told was committed is there, and of

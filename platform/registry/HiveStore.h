@@ -254,6 +254,7 @@ private:
     bool syncLater_ = false;    // the open group was begun with Sync::Later
     bool fileUnsynced_ = false; // this connection has not synced the file since it opened it
     std::string groupLost_;     // why the open group was undone, empty while it stands
+    std::string damaged_; // the damage found in the file; from then on nothing is written to it
     std::string error_;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
     // Child ids looked up or created (parent id and fold -> id), so that a deep path is not

@@ -82,9 +82,15 @@ bool HiveStore::sqlFail(int rc) {
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
         busy_ = true;
     fail(fileProblem(rc));
-    // Damage found while reading: the next open checks the whole file again.
-    if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB)
+    // Damage found while reading: nothing more is written to the file, not even the commits
+    // of other programs that a close would copy into it from the log, and the next open checks
+    // the whole file again.
+    if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) {
+        damaged_ = error_;
+        if (db_)
+            sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         forgetChecked(file_);
+    }
     // After the file failed (full disk, I/O error, damage) the rest of a group can not be
     // trusted to be stored: the whole group fails.
     const int primary = rc & 0xff;

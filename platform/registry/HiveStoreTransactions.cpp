@@ -47,6 +47,8 @@ bool HiveStore::beginTransaction(Sync sync) {
             return false;
         if (readOnly_)
             return fail(readOnlyText());
+        if (!damaged_.empty())
+            return fail(damaged_);
         if (sync == Sync::Later && !exec("PRAGMA synchronous=NORMAL"))
             return false;
         syncLater_ = sync == Sync::Later;
@@ -127,6 +129,8 @@ void HiveStore::rollbackTransaction() {
 bool HiveStore::beginWrite() {
     if (readOnly_)
         return fail(readOnlyText());
+    if (!damaged_.empty())
+        return fail(damaged_);
     if (!exec(group_ ? "SAVEPOINT call" : "BEGIN IMMEDIATE"))
         return false;
     writing_ = true;

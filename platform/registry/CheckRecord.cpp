@@ -87,6 +87,7 @@ bool checkedBefore(const std::string& file, const std::string& state) {
 
 CheckNote::CheckNote(const std::string& file) : file_(file) {
     std::string temp = recordFile(file) + "." + std::to_string(::getpid());
+    ::unlink(temp.c_str()); // made anew, so that its time is the time of this check
     fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     struct stat st {};
     if (fd_ < 0)

@@ -8,10 +8,10 @@
 # same query right after another program changed the large store, whose next open reads
 # every page once.
 #
-# usage: bench/store_open.sh [RUNS] [BIN_DIR]   (defaults: 20, build-bench/bin)
+# usage: bench/store_open.sh [RUNS] [BIN_DIR]   (defaults: 60, build-bench/bin)
 set -euo pipefail
 
-runs=${1:-20}
+runs=${1:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${2:-$here/../build-bench/bin}
 reg=$bin/velmar-reg

@@ -460,7 +460,7 @@ bool IsAsciiLetter(char c) {
 // inside it, and the elements that close themselves (p, li, td, ...) close an open one of their
 // kind.
 std::size_t ReadableLength(std::string_view html) {
-    constexpr std::size_t MaxPieces = 20000;
+    constexpr std::size_t MaxPieces = 10000;
     constexpr std::size_t MaxDepth = 128;
     static constexpr std::string_view voidElements[] = {
         "area", "base", "br",    "col",    "embed", "hr",  "img",      "input",   "keygen",

@@ -148,6 +148,10 @@ TEST(VisibleText, BrokenMarkupStillGivesText) {
     for (int n = 0; n < 100000; ++n)
         deep += "<div><span>";
     EXPECT_EQ(VisibleText(deep + "10.0.0.1"), "84.133.2.17");
+    std::string wide = "<p>84.133.2.17</p>";
+    for (int n = 0; n < 50000; ++n)
+        wide += "<b>w</b> ";
+    EXPECT_EQ(VisibleText(wide + "10.0.0.1").find("10.0.0.1"), std::string::npos);
 }
 
 TEST(VisibleText, CharacterSets) {

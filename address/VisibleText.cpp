@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -572,7 +573,7 @@ std::size_t ReadableLength(std::string_view html) {
     return html.size();
 }
 
-PageText ReadHtml(const std::string& decoded) {
+PageText ReadHtml(const std::string& decoded) try {
     PageText page;
     SilentContainer container;
     const std::string utf8 = decoded.substr(0, ReadableLength(decoded));
@@ -583,6 +584,9 @@ PageText ReadHtml(const std::string& decoded) {
     page.text = TextOf(doc->root());
     page.refresh = RefreshOf(doc->root());
     return page;
+} catch (const std::exception&) {
+    // The engine ran out of memory or met something it could not read: nothing was seen.
+    return PageText{};
 }
 
 } // namespace

@@ -481,13 +481,15 @@ std::size_t ReadableLength(std::string_view html) {
     std::size_t pieces = 0;
     std::size_t i = 0;
     bool inWord = false;
+    bool allText = false;    // after <plaintext>, nothing is markup
+    std::size_t textEnd = 0; // inside a raw-text element's text up to here (counted as words)
     const auto skipTo = [&](std::string_view end) {
         const std::size_t at = html.find(end, i);
         i = at == std::string_view::npos ? html.size() : at + end.size();
     };
     while (i < html.size()) {
         const char c = html[i];
-        if (c != '<') {
+        if (c != '<' || allText || i < textEnd) {
             const bool space = IsAsciiSpace(c);
             if (!space && !inWord && ++pieces > MaxPieces)
                 return i;
@@ -549,15 +551,22 @@ std::size_t ReadableLength(std::string_view html) {
         }
         if (++pieces > MaxPieces)
             return tagStart;
-        if (EqualsIgnoringCase(name, "plaintext"))
-            return html.size(); // all that follows is text
+        if (EqualsIgnoringCase(name, "plaintext")) {
+            allText = true;
+            continue;
+        }
         if (in(name, rawTextElements)) {
-            // Text up to its end tag, which the parser does not read as markup.
+            // Text up to its end tag, which the parser does not read as markup. Scripts and
+            // styles are kept whole; the text of the others is words like any other.
             const std::string end = "</" + std::string(name);
             std::size_t at = html.find('<', i);
             while (at != std::string_view::npos && !StartsWithIgnoringCase(html.substr(at), end))
                 at = html.find('<', at + 1);
-            i = at == std::string_view::npos ? html.size() : at;
+            const std::size_t stop = at == std::string_view::npos ? html.size() : at;
+            if (EqualsIgnoringCase(name, "script") || EqualsIgnoringCase(name, "style"))
+                i = stop;
+            else
+                textEnd = stop;
             continue;
         }
         if (in(name, voidElements))

@@ -152,6 +152,12 @@ TEST(VisibleText, BrokenMarkupStillGivesText) {
     for (int n = 0; n < 50000; ++n)
         wide += "<b>w</b> ";
     EXPECT_EQ(VisibleText(wide + "10.0.0.1").find("10.0.0.1"), std::string::npos);
+    std::string words;
+    for (int n = 0; n < 50000; ++n)
+        words += "w ";
+    for (const char* open : {"<textarea>", "<plaintext>"})
+        EXPECT_EQ(VisibleText(open + words + "10.0.0.1").find("10.0.0.1"), std::string::npos)
+            << open;
 }
 
 TEST(VisibleText, CharacterSets) {

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -183,6 +184,46 @@ private:
     std::set<std::string> seen_;
 };
 
+// Whether a registry file may hold the game's key: it has "Holmgard" in some letter case (Wine
+// writes ASCII names as they are). Most prefixes are a game's of its own, and their system.reg
+// is read much faster this way than by the registry reader; a file that can not be read here
+// (not a regular file, say) is left to the reader. Read in pieces, letters folded, so memory
+// stays bounded.
+bool mayHoldGameKey(const std::string& file) {
+    static constexpr std::string_view Mark = "holmgard";
+    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return true;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return true;
+    }
+    std::string buffer(1 << 16, '\0');
+    std::size_t kept = 0; // the end of the previous piece, in case the mark spans two
+    bool found = false;
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data() + kept, buffer.size() - kept);
+        if (n < 0) {
+            found = true; // let the reader say what is wrong
+            break;
+        }
+        if (n == 0)
+            break;
+        const std::size_t end = kept + static_cast<std::size_t>(n);
+        for (std::size_t i = kept; i < end; ++i)
+            buffer[i] = static_cast<char>(buffer[i] | 0x20); // a filter: other bytes may merge
+        if (memmem(buffer.data(), end, Mark.data(), Mark.size())) {
+            found = true;
+            break;
+        }
+        kept = std::min(end, Mark.size() - 1);
+        std::memmove(buffer.data(), buffer.data() + end - kept, kept);
+    }
+    close(fd);
+    return found;
+}
+
 // The GAMEPATH of a Wine registry key's values, or "".
 std::string gamePathIn(const std::vector<RegValue>& values) {
     for (const RegValue& v : values) {
@@ -225,6 +266,8 @@ std::vector<std::string> knownPrefixes() {
 
 std::optional<FoundGame> findInstalledGame() {
     for (const std::string& prefix : knownPrefixes()) {
+        if (!mayHoldGameKey(systemRegistryFile(prefix)))
+            continue;
         for (const char* key :
              {"Software\\Holmgard\\VELMARTIDES", "Software\\Wow6432Node\\Holmgard\\VELMARTIDES"}) {
             const auto values = readRegistryKey(systemRegistryFile(prefix), key);

@@ -18,6 +18,8 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 
+#include <exception>
+
 namespace velmar {
 
 namespace {
@@ -80,9 +82,14 @@ void TMainForm::acStartExecute() {
         startFailed(result.errorText);
         return;
     }
-    // A drive-letter folder found in the environment's prefix stays with it.
-    if (wine::isDrivePath(folder))
-        RememberInstallationPrefix(keyPath_, name, prefix);
+    // A drive-letter folder found in the environment's prefix stays with it. Only a help for
+    // later starts: a store that can not take it now does not stop this one.
+    if (wine::isDrivePath(folder)) {
+        try {
+            RememberInstallationPrefix(keyPath_, name, prefix);
+        } catch (const std::exception&) {
+        }
+    }
 
     WineStartRequest request;
     request.wineCommand = wineCommand;

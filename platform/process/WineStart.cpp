@@ -38,8 +38,6 @@ std::string hexOf(const std::string& bytes) {
     return hex;
 }
 
-// The environment of the child: ours, with the prefix named, the helper's input, and Wine's
-// debugging output off unless the user asked for it.
 // PATH's absolute folders: an empty or relative element would name the folder a program of the
 // command (a wrapper's `exec wine`, say) runs in, the game's folder.
 std::vector<std::string> absolutePathFolders() {
@@ -339,8 +337,7 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
     if (request.argument && request.argument->size() > MaxWineArgumentBytes) {
         result.errorText = "The command line for the game is too long: Wine passes at most " +
                            std::to_string(MaxWineArgumentBytes) +
-                           " characters whole, and the "
-                           "server address makes it " +
+                           " characters whole, and this server address makes it " +
                            std::to_string(request.argument->size()) + ".";
         return result;
     }

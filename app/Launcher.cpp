@@ -9,9 +9,20 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdlib>
+#include <filesystem>
+
 namespace velmar {
 
 int RunLauncher(int argc, char** argv, const std::function<void()>& afterShow) {
+    // A relative WINEPREFIX names a folder below the one the launcher was started in; a start
+    // changes folder, so it is made absolute first.
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix && *prefix != '/') {
+        std::error_code ec;
+        const std::string absolute = std::filesystem::absolute(prefix, ec).lexically_normal();
+        if (!ec)
+            setenv("WINEPREFIX", absolute.c_str(), 1);
+    }
     Application app(argc, argv);
     installWindowStyle(); // before anything is drawn or cached
     app.setWindowIcon(LauncherIcon(QCoreApplication::applicationDirPath()));

@@ -326,17 +326,8 @@ void TMainForm::LoadSettings() {
             }
         }
     }
-    if (Installations.empty()) {
-        // Seeded once from the game's own set-up (and again once every entry was deleted).
-        Registry game;
-        game.setRootKey(Hive::LocalMachine);
-        if (game.openKey(GameKeyPath, false)) {
-            const std::string folder = game.readString(ValGamePath);
-            AddInstallationValue(keyPath_, StandardInstallation, folder);
-            Installations.insert({StandardInstallation, folder});
-            addInstallationItem(StandardInstallation);
-        }
-    }
+    if (Installations.empty())
+        seedStandardInstallation(); // once (and again once every entry was deleted)
 
     const std::string lastStored = reg.readString(ValLastInstallation);
     int index = -1;
@@ -479,6 +470,14 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (startPending()) {
+        // Wine is still starting the game: the window goes, the launcher waits for the outcome
+        // (a failure is still shown) and then ends.
+        closeAfterStart_ = true;
+        hide();
+        event->ignore();
+        return;
+    }
     if (FormCloseQuery())
         event->accept();
     else

@@ -99,7 +99,11 @@ public:
     bool FormHelp(int command, long data, bool& callHelp);
 
     // True while a start through Wine waits for the outcome (Start is disabled meanwhile).
+    // Closing the window meanwhile hides it; the launcher ends once the outcome is known.
     bool startPending() const;
+    // The Wine prefix an installation runs in: the prefix its Unix folder lies in, else the one
+    // remembered for it, else $WINEPREFIX or ~/.wine.
+    std::string installationPrefix(const std::string& name, const std::string& folder) const;
 
     // The folder of an installation name; a missing name gets an entry with an empty folder.
     std::string& InstallationFolder(const std::string& name);
@@ -119,6 +123,11 @@ private:
     bool FormCloseQuery();
     void selectInstallation(int index);
     void addInstallationItem(const std::string& name);
+    // Adds "Standard" from GAMEPATH (the store's, or the environment's prefix), else from the
+    // first prefix of a Linux game launcher that holds the game, with its prefix remembered.
+    void seedStandardInstallation();
+    // The prefix an installation added now belongs to ("" for none to remember).
+    static std::string prefixFoundFor(const std::string& folder);
     void destroyUdp();
     // What the update handlers read of the controls. Each is worked out in the idle pass, and
     // again only after a control it comes from has announced a change, so a pass after an event
@@ -145,6 +154,7 @@ private:
     // Reports a failed start and reopens the launcher key.
     void startFailed(const std::string& errorText);
     std::unique_ptr<WineStarter> wineStart_; // the start through Wine, once one was made
+    bool closeAfterStart_ = false;           // the window was closed during that start
     // The texts of edClientServerAddr, edServerLanAddr and edServerInetAddr, as last announced.
     QString typedAddress_, lanAddress_, inetAddress_;
     // Set by the change signals of the controls; cleared when the value below is worked out.

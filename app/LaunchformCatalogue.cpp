@@ -3,6 +3,7 @@
 
 #include "app/AnsiText.h"
 #include "platform/toolkit/Dialogs.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -35,17 +36,68 @@ void TMainForm::addInstallationItem(const std::string& name) {
                             QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
+std::string TMainForm::prefixFoundFor(const std::string& folder) {
+    if (!wine::isDrivePath(folder))
+        return wine::prefixOfFolder(folder);
+    const std::string prefix = wine::prefixPath(); // where a drive-letter folder was found
+    return wine::prefixExists(prefix) ? prefix : std::string();
+}
+
+std::string TMainForm::installationPrefix(const std::string& name,
+                                          const std::string& folder) const {
+    if (!wine::isDrivePath(folder)) {
+        const std::string own = wine::prefixOfFolder(folder);
+        if (!own.empty())
+            return own;
+    }
+    const std::string remembered = InstallationPrefix(keyPath_, name);
+    return remembered.empty() ? wine::prefixPath() : remembered;
+}
+
+void TMainForm::seedStandardInstallation() {
+    Registry game;
+    game.setRootKey(Hive::LocalMachine);
+    bool found = game.openKey(GameKeyPath, false);
+    std::string folder = found ? game.readString(ValGamePath) : std::string();
+    std::string prefix = folder.empty() ? std::string() : prefixFoundFor(folder);
+    if (folder.empty()) {
+        if (auto installed = wine::findInstalledGame()) {
+            found = true;
+            folder = installed->folder;
+            prefix = installed->prefix;
+        }
+    }
+    if (!found)
+        return;
+    AddInstallationValue(keyPath_, StandardInstallation, folder);
+    if (!prefix.empty())
+        RememberInstallationPrefix(keyPath_, StandardInstallation, prefix);
+    Installations.insert({StandardInstallation, folder});
+    addInstallationItem(StandardInstallation);
+}
+
 void TMainForm::cbInstallationChange() {
+    QString prefixText;
     if (cbInstallation->currentIndex() >= 0) {
         const std::string name = SelectedInstallationName();
         reg_->writeString(ValLastInstallation, name);
-        edPath->setText(shown(InstallationFolder(name)));
+        const std::string& folder = InstallationFolder(name);
+        edPath->setText(shown(folder));
+        // The prefix is shown without a place in the layout: as the field's tooltip and its
+        // description for screen readers.
+        const std::string prefix = installationPrefix(name, folder);
+        prefixText = QString::fromUtf8("Wine-Präfix: ") + shown(prefix);
+        if (!wine::prefixExists(prefix) && !wine::isDrivePath(folder))
+            prefixText += QString::fromUtf8(" (wird beim ersten Start angelegt; dieser Start "
+                                            "dauert etwas länger)");
     } else {
         // The items stay listed; only the selection, the path and the stored name are cleared.
         cbInstallation->setCurrentIndex(-1);
         edPath->clear();
         reg_->writeString(ValLastInstallation, "");
     }
+    edPath->setToolTip(prefixText);
+    edPath->setAccessibleDescription(prefixText);
 }
 
 void TMainForm::acEditExecute() {
@@ -57,7 +109,9 @@ void TMainForm::acEditExecute() {
     if (!dialogs().inputQuery(folder, "Bitte eine Bezeichnung eingeben:", name))
         return;
     AddInstallationValue(keyPath_, name, folder);
-    Installations.insert({name, folder}); // a name already present keeps its folder
+    // A name already present keeps its folder, and its prefix.
+    if (Installations.insert({name, folder}).second)
+        RememberInstallationPrefix(keyPath_, name, prefixFoundFor(folder));
     // A name already listed is not listed twice: its line is selected instead.
     int index = -1;
     for (int i = 0; i < cbInstallation->count(); ++i) {
@@ -87,6 +141,7 @@ void TMainForm::acDeleteExecute() {
     const std::string name = SelectedInstallationName();
     if (DeleteInstallationValue(keyPath_, name)) {
         Installations.erase(name);
+        RememberInstallationPrefix(keyPath_, name, "");
         cbInstallation->removeItem(index);
     }
     cbInstallation->setCurrentIndex(Installations.empty() ? -1 : 0);

@@ -15,7 +15,10 @@
 #include "platform/wine/WinePrefix.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
+
+#include <exception>
 
 namespace velmar {
 
@@ -27,7 +30,8 @@ constexpr const char* ValWineCommand = "WineCommand";
 void TMainForm::acStartExecute() {
     if (wineStart_ && wineStart_->running())
         return; // a start is already on its way
-    const std::string folder = InstallationFolder(SelectedInstallationName());
+    const std::string name = SelectedInstallationName();
+    const std::string folder = InstallationFolder(name);
 
     std::optional<std::string> argument;
     if (rgGameType->itemIndex() == 1) {
@@ -48,9 +52,10 @@ void TMainForm::acStartExecute() {
         }
     }
 
-    // The folder on disk: a drive-letter folder lies in the Wine prefix; the starter's name is
-    // matched without regard to letter case (copies from a disc have TIDESSTARTUP.EXE).
-    const std::string prefix = wine::prefixPath();
+    // The folder on disk: a drive-letter folder lies in the installation's Wine prefix; the
+    // starter's name is matched without regard to letter case (copies from a disc have
+    // TIDESSTARTUP.EXE).
+    const std::string prefix = installationPrefix(name, folder);
     const std::string unixFolder = wine::unixPath(prefix, folder);
     const std::string starterName = wine::findEntry(unixFolder, StarterName).value_or(StarterName);
     const std::string program = unixFolder + PathSeparator + starterName;
@@ -63,37 +68,55 @@ void TMainForm::acStartExecute() {
     }
 
     reg_->closeKey();
-    SetCurrentFolder(unixFolder); // a folder that can not be entered is not an error here
     // A drive-letter folder without its prefix: say that, not that the starter is missing.
     if (wine::isDrivePath(folder) && !wine::prefixExists(prefix)) {
+        SetCurrentFolder(unixFolder);
         startFailed(winePrefixMissingText(prefix));
         return;
     }
     if (!throughWine) {
+        SetCurrentFolder(unixFolder); // a folder that can not be entered is not an error here
         const StartResult result = StartProgram(program, argument);
         if (result.started)
             ExitProcessNow(0);
         startFailed(result.errorText);
         return;
     }
+    // A drive-letter folder found in the environment's prefix stays with it. Only a help for
+    // later starts: a store that can not take it now does not stop this one.
+    if (wine::isDrivePath(folder)) {
+        try {
+            RememberInstallationPrefix(keyPath_, name, prefix);
+        } catch (const std::exception&) {
+        }
+    }
 
     WineStartRequest request;
     request.wineCommand = wineCommand;
     request.helper = wineStartHelperPath();
     request.prefix = prefix;
+    // A folder outside every prefix gets one made on its first start, as `wine` makes it.
+    request.makePrefix = !wine::isDrivePath(folder) && wine::prefixOfFolder(unixFolder).empty();
     // The game sees its path as Windows names it; a Unix folder is translated by Wine itself.
     request.program = wine::isDrivePath(folder) ? folder + "\\" + StarterName : program;
     request.argument = argument;
     request.folder = unixFolder;
     if (!wineStart_)
         wineStart_ = std::make_unique<WineStarter>();
+    // Wine is found before the folder changes: a `wine` in the game's folder is never run.
     const StartResult begun = wineStart_->start(request, [this](const StartResult& result) {
         setAppCursor(AppCursor::Default);
         if (result.started)
             ExitProcessNow(0);
         startFailed(result.errorText);
         ActionList1->updateAll();
+        if (closeAfterStart_) {
+            closeAfterStart_ = false;
+            close();
+            QCoreApplication::quit();
+        }
     });
+    SetCurrentFolder(unixFolder); // a folder that can not be entered is not an error here
     if (!begun.errorText.empty()) {
         startFailed(begun.errorText);
         return;

@@ -21,6 +21,7 @@ test_packages=(
     desktop-file-utils appstream man-db        # the distributions' validators of the installed tree
     dpkg-dev file                              # cpack -G DEB (dpkg-shlibdeps computes the dependencies)
     wine wine64                                # the tests start a Windows stand-in game through real Wine
+    gamemode dbus-daemon                       # gamemoderun, the wrapper a WineCommand test runs Wine with, on a session bus
 )
 
 packages=("${build_packages[@]}")
@@ -44,10 +45,11 @@ This system has no apt-get, so nothing is installed here. Please install yoursel
     Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 litehtml librsvg ttf-liberation
             ttf-dejavu mingw-w64-gcc wine xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
   for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
-    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file and Wine.
+    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file, Wine,
+    GameMode (gamemoderun) and D-Bus (dbus-run-session).
     Fedora: gtest-devel gmock-devel google-benchmark-devel clang clang-tools-extra compiler-rt
-            desktop-file-utils appstream man-db dpkg-dev file
-    Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file
+            desktop-file-utils appstream man-db dpkg-dev file gamemode dbus
+    Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file gamemode dbus
 The build then names anything that is still missing.
 TEXT
     exit 0

@@ -8,6 +8,9 @@ namespace velmar {
 // HKEY_CURRENT_USER
 inline constexpr const char* LauncherKeyPath = "Software\\Tobrel\\VelmarLauncher";
 inline constexpr const char* InstallationsSuffix = "\\Installations";
+// Beside the catalogue: the Wine prefix of each installation (value name = installation name,
+// data = the prefix's folder), so that it does not depend on the environment of a later start.
+inline constexpr const char* PrefixesSuffix = "\\InstallationPrefixes";
 // HKEY_LOCAL_MACHINE, read only: the game's own set-up writes it.
 inline constexpr const char* GameKeyPath = "Software\\Holmgard\\VELMARTIDES";
 
@@ -37,5 +40,12 @@ void AddInstallationValue(const std::string& launcherKey, const std::string& nam
                           const std::string& folder);
 // Deletes the stored value `name`; true when it was deleted. Never creates the subkey.
 bool DeleteInstallationValue(const std::string& launcherKey, const std::string& name);
+
+// The remembered Wine prefix of an installation, "" when none is remembered (or it can not be
+// read as a string).
+std::string InstallationPrefix(const std::string& launcherKey, const std::string& name);
+// Remembers `prefix` for the installation `name` ("" forgets it).
+void RememberInstallationPrefix(const std::string& launcherKey, const std::string& name,
+                                const std::string& prefix);
 
 } // namespace velmar

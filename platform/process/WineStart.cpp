@@ -3,6 +3,7 @@
 #include "platform/wine/WinePrefix.h"
 
 #include <QSocketNotifier>
+#include <QString>
 
 #include <cerrno>
 #include <csignal>
@@ -37,8 +38,26 @@ std::string hexOf(const std::string& bytes) {
     return hex;
 }
 
-// The environment of the child: ours, with the prefix named, the helper's input, and Wine's
-// debugging output off unless the user asked for it.
+// PATH's absolute folders: an empty or relative element would name the folder a program of the
+// command (a wrapper's `exec wine`, say) runs in, the game's folder.
+std::vector<std::string> absolutePathFolders() {
+    std::vector<std::string> folders;
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t pos = 0;
+    while (pos <= dirs.size()) {
+        std::size_t end = dirs.find(':', pos);
+        if (end == std::string::npos)
+            end = dirs.size();
+        if (end > pos && dirs[pos] == '/')
+            folders.push_back(dirs.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return folders;
+}
+
+// The environment of the child: ours, with the prefix named, PATH made of absolute folders only,
+// the helper's input, and Wine's debugging output off unless the user asked for it.
 std::vector<std::string> childEnvironment(const WineStartRequest& request) {
     std::vector<std::string> env;
     bool hasDebug = false;
@@ -48,6 +67,13 @@ std::vector<std::string> childEnvironment(const WineStartRequest& request) {
         if (name == "WINEPREFIX" || name == "VELMAR_START_PROGRAM" ||
             name == "VELMAR_START_ARGUMENT")
             continue;
+        if (name == "PATH") {
+            std::string path = "PATH=";
+            for (const std::string& folder : absolutePathFolders())
+                path += (path.size() > 5 ? ":" : "") + folder;
+            env.push_back(path);
+            continue;
+        }
         hasDebug = hasDebug || name == "WINEDEBUG";
         env.push_back(entry);
     }
@@ -88,6 +114,73 @@ std::string lastLine(const std::string& text) {
     return line;
 }
 
+// What keeps Wine from running in the request's prefix, or "".
+std::string prefixProblem(const WineStartRequest& request) {
+    const std::string& prefix = request.prefix;
+    if (prefix.empty() || prefix.front() != '/')
+        return "The Wine prefix \"" + prefix + "\" is not an absolute path.";
+    if (!wine::prefixExists(prefix)) {
+        if (!request.makePrefix || !wine::prefixToBeMade(prefix))
+            return winePrefixMissingText(prefix);
+        // Wine makes the prefix's folder itself, or fills the empty one.
+        struct stat info {};
+        const std::string where = lstat(prefix.c_str(), &info) == 0
+                                      ? prefix
+                                      : std::filesystem::path(prefix).parent_path().string();
+        if (access(where.c_str(), W_OK) == 0)
+            return {};
+        const std::string why = std::strerror(errno);
+        return "Wine can not make the prefix " + prefix + " (" + where + ": " + why +
+               "). Make that folder yours and writable, or start the launcher with WINEPREFIX "
+               "set to a prefix of yours.";
+    }
+    for (const std::string& file : {prefix, wine::systemRegistryFile(prefix)}) {
+        if (access(file.c_str(), W_OK) != 0) {
+            const std::string why = std::strerror(errno);
+            return "Wine can not write into the prefix " + prefix + " (" + file + ": " + why +
+                   "), and it must, to run a program there. Make the prefix yours and writable, "
+                   "or choose another one.";
+        }
+    }
+    return {};
+}
+
+// The length of the starter's path in UTF-16 units as Windows names it: a drive-letter path as it
+// is, a Unix path inside the prefix's drive_c as C:\..., any other Unix path as Z:\...
+std::size_t windowsPathLength(const WineStartRequest& request) {
+    std::string path = request.program;
+    if (!wine::isDrivePath(path)) {
+        const std::string driveC = request.prefix + "/drive_c/";
+        path = path.rfind(driveC, 0) == 0 ? "C:\\" + path.substr(driveC.size()) : "Z:" + path;
+    }
+    return static_cast<std::size_t>(QString::fromStdString(path).size());
+}
+
+// Opens the log of a start, emptied; `path` is its name, or "" when it could not be made in the
+// state folder and an unnamed file stands in.
+int openLog(std::string& path) {
+    path = wineStartLogPath();
+    std::error_code ec;
+    std::filesystem::create_directories(wine::stateFolder(), ec);
+    int fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd >= 0) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+    path.clear();
+    char name[] = "/tmp/velmar-wine-start-XXXXXX";
+    fd = mkostemp(name, O_CLOEXEC);
+    if (fd >= 0)
+        unlink(name);
+    return fd;
+}
+
 } // namespace
 
 std::string wineStartHelperPath() {
@@ -118,28 +211,74 @@ std::string findCommand(const std::string& command) {
     };
     if (command.empty())
         return {};
-    if (command.find('/') != std::string::npos)
-        return runnable(command) ? command : std::string();
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t pos = 0;
-    while (pos <= dirs.size()) {
-        std::size_t end = dirs.find(':', pos);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string dir = dirs.substr(pos, end - pos);
-        pos = end + 1;
-        const std::string file = (dir.empty() ? std::string(".") : dir) + "/" + command;
+    if (command.find('/') != std::string::npos) {
+        if (!runnable(command))
+            return {};
+        return command.front() == '/' ? command : std::filesystem::absolute(command).string();
+    }
+    for (const std::string& folder : absolutePathFolders()) {
+        const std::string file = folder + "/" + command;
         if (runnable(file))
             return file;
     }
     return {};
 }
 
+std::optional<std::vector<std::string>> splitCommandLine(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == '\'') {
+            const std::size_t end = line.find('\'', i + 1);
+            if (end == std::string::npos)
+                return std::nullopt;
+            word += line.substr(i + 1, end - i - 1);
+            i = end;
+        } else if (c == '"') {
+            for (++i;; ++i) {
+                if (i >= line.size())
+                    return std::nullopt;
+                if (line[i] == '"')
+                    break;
+                if (line[i] == '\\' && i + 1 < line.size() &&
+                    std::string_view("\\\"$`\n").find(line[i + 1]) != std::string_view::npos)
+                    ++i;
+                word += line[i];
+            }
+        } else if (c == '\\') {
+            if (i + 1 < line.size())
+                word += line[++i];
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
+
+std::string wineStartLogPath() {
+    return wine::stateFolder() + "/wine-start.log";
+}
+
 std::string winePrefixMissingText(const std::string& prefix) {
-    return "There is no Wine prefix at " + prefix +
-           " (its system.reg is missing). Install the game with Wine first, or start the "
-           "launcher with WINEPREFIX set to the game's prefix.";
+    std::string text = "There is no Wine prefix at " + prefix +
+                       " (its system.reg is missing), so the game's folder is not there. Install "
+                       "the game with Wine first";
+    const char* env = std::getenv("WINEPREFIX");
+    if (!env || !*env)
+        text += ", or start the launcher with WINEPREFIX set to the game's prefix";
+    return text + ".";
 }
 
 std::string wineErrorText(unsigned long code, const std::string& systemText) {
@@ -178,15 +317,36 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
         result.errorText = "Resource temporarily unavailable";
         return result;
     }
-    const std::string wine = findCommand(request.wineCommand);
-    if (wine.empty()) {
+    auto words = splitCommandLine(request.wineCommand);
+    if (!words) {
+        result.errorText = "The Wine command line \"" + request.wineCommand +
+                           "\" (the launcher's registry value WineCommand) has a quote that is "
+                           "not closed.";
+        return result;
+    }
+    if (!words->empty())
+        words->front() = findCommand(words->front());
+    if (words->empty() || words->front().empty()) {
         result.errorText = "Wine was not found (\"" + request.wineCommand +
                            "\"). Install Wine (Debian: apt-get install wine wine64), or name "
                            "your Wine in the launcher's registry value WineCommand.";
         return result;
     }
-    if (!wine::prefixExists(request.prefix)) {
-        result.errorText = winePrefixMissingText(request.prefix);
+    if (!(result.errorText = prefixProblem(request)).empty())
+        return result;
+    if (request.argument && request.argument->size() > MaxWineArgumentBytes) {
+        result.errorText = "The command line for the game is too long: Wine passes at most " +
+                           std::to_string(MaxWineArgumentBytes) +
+                           " characters whole, and this server address makes it " +
+                           std::to_string(request.argument->size()) + ".";
+        return result;
+    }
+    if (const std::size_t length = windowsPathLength(request); length > MaxWindowsPath) {
+        result.errorText = "The path of TidesStartup.exe is " + std::to_string(length) +
+                           " characters long as Windows names it; Windows programs can be "
+                           "started from paths of at most " +
+                           std::to_string(MaxWindowsPath) +
+                           ". Move the game into a folder with a shorter path.";
         return result;
     }
     struct stat info {};
@@ -197,14 +357,12 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
     }
 
     // Wine's output goes to a file, never a pipe: Wine's server lives on after the helper and
-    // would keep a pipe open.
-    char name[] = "/tmp/velmar-wine-start-XXXXXX";
-    const int output = mkostemp(name, O_CLOEXEC);
+    // would keep a pipe open. The file is the log of this start, kept until the next one.
+    const int output = openLog(logFile_);
     if (output < 0) {
         result.errorText = std::strerror(errno);
         return result;
     }
-    unlink(name);
 
     std::vector<std::string> env = childEnvironment(request);
     std::vector<char*> envp;
@@ -212,8 +370,12 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
         envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string helper = request.helper;
-    std::string program = wine;
-    std::vector<char*> argv{program.data(), helper.data(), nullptr};
+    const std::string program = words->front();
+    std::vector<char*> argv;
+    for (std::string& word : *words)
+        argv.push_back(word.data());
+    argv.push_back(helper.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -252,6 +414,10 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
     pid_ = pid;
     output_ = output;
     done_ = std::move(done);
+    timedOut_ = false;
+    limit_.setSingleShot(true);
+    limit_.callOnTimeout(this, &WineStarter::timeUp, Qt::UniqueConnection);
+    limit_.start(timeLimit_);
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (pidfd_ < 0) {
         // A kernel older than 5.3 can not tell us; then the helper's end is waited for on the
@@ -266,7 +432,14 @@ StartResult WineStarter::start(const WineStartRequest& request, Done done) {
     return result;
 }
 
+void WineStarter::timeUp() {
+    // Only the process started here is ended; what it may have started goes on.
+    if (pid_ > 0 && kill(static_cast<pid_t>(pid_), SIGKILL) == 0)
+        timedOut_ = true;
+}
+
 void WineStarter::helperEnded() {
+    limit_.stop();
     int status = 0;
     pid_t got;
     do {
@@ -288,7 +461,16 @@ void WineStarter::helperEnded() {
 
     StartResult result;
     const std::size_t mark = text.rfind(ResultMark);
-    if (mark != std::string::npos) {
+    if (timedOut_) {
+        const auto minutes =
+            std::chrono::duration_cast<std::chrono::duration<double, std::ratio<60>>>(timeLimit_);
+        char amount[32];
+        std::snprintf(amount, sizeof amount, "%g", minutes.count());
+        result.errorText = "Wine did not start the game within " + std::string(amount) +
+                           " minutes, and the start was given up. A first start in a new prefix "
+                           "takes about half a minute; a longer wait means that Wine or the "
+                           "WineCommand hangs.";
+    } else if (mark != std::string::npos) {
         const std::size_t begin = mark + std::strlen(ResultMark);
         const std::size_t end = text.find('\n', begin);
         const std::string line = text.substr(begin, end == std::string::npos ? end : end - begin);
@@ -308,6 +490,8 @@ void WineStarter::helperEnded() {
                                               : std::string("ended by a signal")) +
                            ")" + (why.empty() ? std::string(".") : ": " + why);
     }
+    if (!result.started && !logFile_.empty())
+        result.errorText += "\nWine's output of this start: " + logFile_;
     Done done = std::move(done_);
     done_ = nullptr;
     if (done)

@@ -2,29 +2,83 @@
 
 #include <QString>
 
+#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace velmar::wine {
+
+namespace {
+
+bool isFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return home;
+    const passwd* pw = getpwuid(getuid());
+    return pw ? pw->pw_dir : "";
+}
 
 std::string prefixPath() {
     const char* prefix = std::getenv("WINEPREFIX");
     if (prefix && *prefix)
         return prefix;
-    const char* home = std::getenv("HOME");
-    std::string base;
-    if (home && *home) {
-        base = home;
-    } else {
-        const passwd* pw = getpwuid(getuid());
-        base = pw ? pw->pw_dir : "";
+    return homeFolder() + "/.wine";
+}
+
+std::string prefixOfFolder(const std::string& folder) {
+    if (folder.empty() || folder.front() != '/')
+        return {};
+    std::string path = std::filesystem::path(folder).lexically_normal().string();
+    for (;;) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        if (isFile(path + "/system.reg") && isFolder(path + "/drive_c"))
+            return path;
+        if (path == "/")
+            return {};
+        path = std::filesystem::path(path).parent_path().string();
     }
-    return base + "/.wine";
+}
+
+bool prefixToBeMade(const std::string& prefix) {
+    struct stat info {};
+    if (lstat(prefix.c_str(), &info) != 0)
+        return errno == ENOENT;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(prefix.c_str()), closedir);
+    if (!dir)
+        return false;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            return false;
+    }
+    return true;
+}
+
+std::string stateFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const std::string base =
+        state && *state == '/' ? std::string(state) : homeFolder() + "/.local/state";
+    return base + "/VelmarLauncher";
 }
 
 std::string systemRegistryFile(const std::string& prefix) {
@@ -32,8 +86,7 @@ std::string systemRegistryFile(const std::string& prefix) {
 }
 
 bool prefixExists(const std::string& prefix) {
-    struct stat info {};
-    return stat(systemRegistryFile(prefix).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return isFile(systemRegistryFile(prefix));
 }
 
 bool isDrivePath(const std::string& path) {
@@ -71,6 +124,7 @@ std::string unixPath(const std::string& prefix, const std::string& path) {
         result = real;
         std::free(real);
     }
+    const std::size_t root = result.size(); // ".." never leaves the drive
     bool onDisk = true;
     std::size_t pos = 2;
     while (pos <= path.size()) {
@@ -82,9 +136,8 @@ std::string unixPath(const std::string& prefix, const std::string& path) {
         if (name.empty() || name == ".")
             continue;
         if (name == "..") {
-            const std::size_t slash = result.find_last_of('/');
-            if (slash != std::string::npos && slash > 0)
-                result.erase(slash);
+            if (result.size() > root)
+                result.erase(std::max(result.find_last_of('/'), root));
             continue;
         }
         std::optional<std::string> entry;

@@ -14,6 +14,16 @@ namespace velmar::wine {
 // $WINEPREFIX when it is set and not empty, else ~/.wine.
 std::string prefixPath();
 
+// The user's home folder ($HOME, else the password database's entry).
+std::string homeFolder();
+
+// The prefix a Unix folder lies in: the nearest of the folder and its ancestors that holds both
+// system.reg and drive_c. Empty for a folder outside every prefix and for a drive-letter path.
+std::string prefixOfFolder(const std::string& folder);
+
+// True when the prefix is missing or an empty folder: Wine makes it on its first run there.
+bool prefixToBeMade(const std::string& prefix);
+
 // The prefix's machine-wide registry file: <prefix>/system.reg.
 std::string systemRegistryFile(const std::string& prefix);
 
@@ -37,11 +47,33 @@ bool isDrivePath(const std::string& path);
 // The Unix path of a folder or file named with a drive letter: the letter is followed through
 // <prefix>/dosdevices/<letter>: and every name after it is matched without regard to letter case
 // against what is on disk ('\' and '/' both separate names). A name that is not found is kept as
-// written, so the result names a path that does not exist. Any other path is returned unchanged.
+// written, so the result names a path that does not exist. As on Windows, ".." at the drive's
+// root stays at the root. Any other path is returned unchanged.
 std::string unixPath(const std::string& prefix, const std::string& path);
 
 // The entry of `folder` whose name is `name`: the exact name when present, else the first one
 // that equals it without regard to letter case. Nothing when there is none.
 std::optional<std::string> findEntry(const std::string& folder, const std::string& name);
+
+// The folder where the launcher keeps what it writes about its runs:
+// $XDG_STATE_HOME/VelmarLauncher, else ~/.local/state/VelmarLauncher (not made here).
+std::string stateFolder();
+
+// A game found in a prefix: the prefix and its GAMEPATH as the game's installer wrote it.
+struct FoundGame {
+    std::string prefix;
+    std::string folder;
+};
+
+// The prefixes where Linux game launchers keep their games, in the order they are searched:
+// $WINEPREFIX, ~/.wine, Lutris (the prefixes its game files name, then ~/Games/*), Bottles
+// (native, then Flatpak), Heroic (the prefixes its game settings name, then
+// ~/Games/Heroic/Prefixes/*), Steam's compatdata/*/pfx of every Steam folder and library. Only
+// folders that hold a system.reg are listed, each once; each location's entries by name.
+std::vector<std::string> knownPrefixes();
+
+// The first of knownPrefixes() whose system.reg has a GAMEPATH in the game key (the 64-bit view,
+// then Wow6432Node). Only system.reg files are read.
+std::optional<FoundGame> findInstalledGame();
 
 } // namespace velmar::wine

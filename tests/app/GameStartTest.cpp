@@ -64,15 +64,16 @@ TEST_F(GameStart, StarterThatCannotRunSaysWhy) {
     w.cbInstallation->setCurrentIndex(1);
     w.cbInstallationChange();
     ASSERT_TRUE(w.acStart->execute());
-    // The folder can not run; the Windows program goes to Wine, which needs a prefix first.
+    // The folder can not run; the Windows program goes to Wine, which would make the prefix
+    // first, but can not make it there.
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[0],
               "Velmar Tides konnte nicht gestartet werden.\nExec format error");
     EXPECT_EQ(dialogs.messages[1],
-              "Velmar Tides konnte nicht gestartet werden.\nThere is no Wine prefix at "
-              "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing). Install "
-              "the game with Wine first, or start the launcher with WINEPREFIX set to the game's "
-              "prefix.");
+              "Velmar Tides konnte nicht gestartet werden.\nWine can not make the prefix "
+              "/nonexistent/velmar-tests-have-no-wine-prefix (/nonexistent: No such file or "
+              "directory). Make that folder yours and writable, or start the launcher with "
+              "WINEPREFIX set to a prefix of yours.");
     EXPECT_FALSE(w.startPending());
     EXPECT_TRUE(w.settings().hasOpenKey());
 }
@@ -97,9 +98,8 @@ TEST_F(GameStart, AWindowsFolderWithoutItsWinePrefixSaysThePrefixIsMissing) {
     EXPECT_EQ(dialogs.messages,
               std::vector<std::string>{
                   "Velmar Tides konnte nicht gestartet werden.\nThere is no Wine prefix at "
-                  "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing). "
-                  "Install the game with Wine first, or start the launcher with WINEPREFIX set "
-                  "to the game's prefix."});
+                  "/nonexistent/velmar-tests-have-no-wine-prefix (its system.reg is missing), so "
+                  "the game's folder is not there. Install the game with Wine first."});
     EXPECT_FALSE(w.startPending());
     EXPECT_TRUE(w.settings().hasOpenKey());
     EXPECT_FALSE(std::filesystem::exists("/nonexistent/velmar-tests-have-no-wine-prefix"));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
@@ -15,7 +17,20 @@ int main(int argc, char** argv) {
     // No test reads or runs the user's own Wine prefix (~/.wine): tests that need a prefix make
     // one and name it themselves.
     setenv("WINEPREFIX", "/nonexistent/velmar-tests-have-no-wine-prefix", 1);
-    velmar::Application app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // Nor the prefixes of the user's game launchers, nor the user's state folder: HOME is an
+    // empty folder of the test program's own.
+    char home[] = "/tmp/velmar-test-home-XXXXXX";
+    if (!mkdtemp(home))
+        return 1;
+    setenv("HOME", home, 1);
+    unsetenv("XDG_STATE_HOME");
+    int result = 0;
+    {
+        velmar::Application app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    return result;
 }

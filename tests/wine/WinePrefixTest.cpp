@@ -145,6 +145,9 @@ TEST_F(PrefixFolders, DriveLettersFollowTheDosDevicesAndNamesIgnoreLetterCase) {
     EXPECT_EQ(wine::unixPath(prefix, "C:\\Program Files\\..\\Program Files\\Holmgard"),
               fs::path(game).parent_path().string());
     EXPECT_EQ(wine::unixPath(prefix, "Z:\\"), "/");
+    // As on Windows, ".." stops at the drive's root.
+    EXPECT_EQ(wine::unixPath(prefix, "C:\\..\\..\\x"), fs::canonical(prefix + "/drive_c") / "x");
+    EXPECT_EQ(wine::unixPath(prefix, "Z:\\..\\tmp"), "/tmp");
     EXPECT_EQ(wine::unixPath(prefix, "z:" + dir.path()), dir.path());
     // What is not on disk is kept as written, so the start reports it missing.
     EXPECT_EQ(wine::unixPath(prefix, "C:\\Program Files\\Nope\\Deeper"),
@@ -163,6 +166,53 @@ TEST_F(PrefixFolders, AStarterIsFoundWhateverItsLetterCase) {
     EXPECT_EQ(wine::findEntry(game, "TidesStartup.exe"), "TidesStartup.exe"); // exact name first
     EXPECT_FALSE(wine::findEntry(game, "Other.exe").has_value());
     EXPECT_FALSE(wine::findEntry(game + "/missing", "TidesStartup.exe").has_value());
+}
+
+// The prefixes of Linux game launchers under a HOME of their own, in the order they are searched.
+TEST(KnownPrefixes, EachLaunchersLayoutInItsOrderAndTheFirstGamePathWins) {
+    TempDir home;
+    const std::string h = home.path();
+    auto prefix = [&](const std::string& path, const std::string& keys = {}) {
+        fs::create_directories(h + "/" + path + "/drive_c");
+        writeFile(h + "/" + path + "/system.reg", "WINE REGISTRY Version 2\n\n" + keys);
+        return h + "/" + path;
+    };
+    const std::string game = "[Software\\\\Wow6432Node\\\\Holmgard\\\\VELMARTIDES] 1\n"
+                             "\"GAMEPATH\"=\"C:\\\\Games\\\\Velmar\"\n\n";
+    const std::string steam = prefix(".local/share/Steam/steamapps/compatdata/20/pfx", game);
+    const std::string library = prefix("Library/steamapps/compatdata/10/pfx");
+    writeFile(h + "/.local/share/Steam/steamapps/libraryfolders.vdf",
+              "\"libraryfolders\"\n{\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + h +
+                  "/Library\"\n\t}\n}\n");
+    fs::create_directories(h + "/.steam");
+    fs::create_directory_symlink(h + "/.local/share/Steam", h + "/.steam/steam"); // listed once
+    const std::string heroic = prefix("Elsewhere/HeroicGame");
+    fs::create_directories(h + "/.config/heroic/GamesConfig");
+    writeFile(h + "/.config/heroic/GamesConfig/x.json",
+              "{\"x\": {\"winePrefix\": \"" + h + "/Elsewhere/HeroicGame\"}}");
+    const std::string heroicDefault = prefix("Games/Heroic/Prefixes/Velmar");
+    const std::string bottle = prefix(".var/app/com.usebottles.bottles/data/bottles/bottles/B");
+    const std::string lutris = prefix("Games/velmar");
+    const std::string named = prefix("Other/Lutris Game", game);
+    fs::create_directories(h + "/.local/share/lutris/games");
+    writeFile(h + "/.local/share/lutris/games/velmar.yml",
+              "game:\n  exe: x.exe\n  prefix: '" + named + "'\nwine: {}\n");
+    const std::string wine = prefix(".wine");
+    fs::create_directories(h + "/Games/not-a-prefix/drive_c");
+
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", h.c_str(), 1);
+    unsetenv("WINEPREFIX");
+    const auto found = wine::knownPrefixes();
+    const auto game1 = wine::findInstalledGame();
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(found,
+              (std::vector<std::string>{wine, named, lutris, bottle, heroic, heroicDefault,
+                                        h + "/.steam/steam/steamapps/compatdata/20/pfx", library}));
+    ASSERT_TRUE(game1.has_value());
+    EXPECT_EQ(game1->prefix, named);
+    EXPECT_EQ(game1->folder, "C:\\Games\\Velmar");
 }
 
 // The launcher's registry with the game installed in a prefix named by WINEPREFIX.

@@ -7,13 +7,17 @@
 #include "platform/process/WineStart.h"
 #include "platform/toolkit/AppCursor.h"
 
+#include <QCoreApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -43,19 +47,27 @@ class WholeLauncher : public ::testing::Test {
 protected:
     std::string record() const { return work.path() + "/record.txt"; }
 
-    Outcome run(const std::string& command, const std::string& prefix = winePrefix()) const {
+    std::string log() const { return work.path() + "/state/VelmarLauncher/wine-start.log"; }
+
+    // `prefix` "" runs the launcher as the menu entry does: no WINEPREFIX, and HOME is home().
+    Outcome run(const std::string& command, const std::string& prefix = winePrefix(),
+                const std::string& env = {}) const {
         const std::string out = work.path() + "/launcher-output.txt";
-        const std::string line =
-            "XDG_CONFIG_HOME=" + quote(config.path()) +
-            " QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 WINEPREFIX=" + quote(prefix) +
-            " VELMAR_STANDIN_OUT=" + quote(windowsName(record())) + " " + command + " > " +
-            quote(out) + " 2>/dev/null < /dev/null";
+        const std::string line = "XDG_CONFIG_HOME=" + quote(config.path()) +
+                                 " XDG_STATE_HOME=" + quote(work.path() + "/state") +
+                                 " QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 " +
+                                 (prefix.empty() ? "HOME=" + quote(home()) + " env -u WINEPREFIX "
+                                                 : "WINEPREFIX=" + quote(prefix)) +
+                                 " VELMAR_STANDIN_OUT=" + quote(windowsName(record())) + " " + env +
+                                 " " + command + " > " + quote(out) + " 2>/dev/null < /dev/null";
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out)};
     }
-    Outcome launcher(const std::string& mode, const std::string& prefix = winePrefix()) const {
-        return run(std::string(VELMAR_BIN_DIR) + "/velmar-launcher-driver " + mode, prefix);
+    Outcome launcher(const std::string& mode, const std::string& prefix = winePrefix(),
+                     const std::string& env = {}) const {
+        return run(std::string(VELMAR_BIN_DIR) + "/velmar-launcher-driver " + mode, prefix, env);
     }
+    std::string home() const { return work.path() + "/home"; }
     void seed(const std::string& args) {
         ASSERT_EQ(run(std::string(VELMAR_BIN_DIR) + "/velmar-reg " + args).status, 0) << args;
     }
@@ -80,6 +92,71 @@ protected:
     TempDir config;
     TempDir work;
 };
+
+// A player's HOME with prefixes that Wine made (copies of the test run's prefix, which holds the
+// game), the launcher started without WINEPREFIX. The stand-in's marker tells where it ran.
+class PrefixLayouts : public WholeLauncher, public ::testing::WithParamInterface<const char*> {
+protected:
+    ~PrefixLayouts() override {
+        for (const std::string& prefix : made_)
+            std::system(("WINEPREFIX=" + quote(prefix) + " wineserver -k 2>/dev/null").c_str());
+    }
+    std::string copyPrefix(const std::string& below) {
+        const std::string prefix = home() + "/" + below;
+        fs::create_directories(fs::path(prefix).parent_path());
+        // Hard links: a prefix is large, and Wine replaces the files it changes (its registry
+        // files by a rename) rather than writing into them, so the template stays as it was.
+        EXPECT_EQ(std::system(("cp -al " + quote(winePrefix()) + " " + quote(prefix)).c_str()), 0);
+        fs::remove(marker(prefix));
+        made_.push_back(prefix);
+        return prefix;
+    }
+    static std::string marker(const std::string& prefix) {
+        return prefix + "/drive_c/velmar-marker.txt";
+    }
+    std::vector<std::string> made_;
+};
+
+TEST_P(PrefixLayouts, TheGameInALaunchersPrefixIsStandardAndRunsThereAfterARestart) {
+    const std::string prefix = copyPrefix(GetParam());
+    const Outcome listed = launcher("report", "");
+    EXPECT_THAT(listed.out, HasSubstr("widget.cbInstallation=enabled=1 visible=1 text=Standard\n"));
+    EXPECT_THAT(listed.out, HasSubstr("path.tooltip=Wine-Präfix: " + prefix + "\n"));
+    const Outcome r = launcher("enter", ""); // a restart: the prefix was remembered
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(waitForRecord(record()), HasSubstr(PrefixStarterShortPath));
+    EXPECT_TRUE(fs::exists(marker(prefix)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Launchers, PrefixLayouts,
+                         ::testing::Values("Games/velmar-tides", // Lutris
+                                           ".local/share/bottles/bottles/Velmar",
+                                           "Games/Heroic/Prefixes/Velmar Tides",
+                                           ".steam/steam/steamapps/compatdata/1234560/pfx"));
+
+TEST_F(PrefixLayouts, AFolderAddedFromInsideAPrefixRunsThereNotInDotWine) {
+    const std::string prefix = copyPrefix("Games/other");
+    fs::create_directories(home() + "/.wine/drive_c"); // winecfg's ~/.wine, without the game
+    writeFile(home() + "/.wine/system.reg", "WINE REGISTRY Version 2\n");
+    const std::string folder = prefix + "/drive_c/Program Files/Holmgard/Velmar Tides";
+    const Outcome added = launcher("add", "", "VELMAR_DRIVER_FOLDER=" + quote(folder));
+    EXPECT_THAT(added.out, HasSubstr("path.description=Wine-Präfix: " + prefix + "\n"));
+    const Outcome r = launcher("enter", "");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(waitForRecord(record()), HasSubstr(PrefixStarterShortPath));
+    EXPECT_TRUE(fs::exists(marker(prefix)));
+    EXPECT_FALSE(fs::exists(marker(home() + "/.wine")));
+}
+
+TEST_F(PrefixLayouts, AFirstTimePlayerGetsThePrefixMadeAndTheGameStarted) {
+    addUnixInstallation("Velmar", "TidesStartup.exe");
+    made_.push_back(home() + "/.wine");
+    fs::create_directories(home());
+    const Outcome r = launcher("enter", "");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(waitForRecord(record(), 300), HasSubstr("argc=1\n"));
+    EXPECT_TRUE(fs::exists(marker(home() + "/.wine")));
+}
 
 TEST_F(WholeLauncher, AGameInstalledInThePrefixIsTheStandardEntry) {
     const Outcome r = launcher("report");
@@ -158,16 +235,41 @@ TEST_F(WholeLauncher, AUnixFolderWithAnUpperCaseStarterRunsThroughWineToo) {
     EXPECT_THAT(got, HasSubstr("cwd=[" + cwd + "]\n"));
 }
 
-TEST_F(WholeLauncher, TheLauncherKeysWineCommandIsUsed) {
-    const std::string wrapper = work.path() + "/my-wine";
+TEST_F(WholeLauncher, TheLauncherKeysWineCommandIsACommandLine) {
+    const std::string wrapper = work.path() + "/my wine";
     const std::string log = work.path() + "/my-wine.log";
-    writeFile(wrapper, "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + quote(log) + "\nexec wine \"$@\"\n");
+    writeFile(wrapper, "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + quote(log) + "\nexec \"$@\"\n");
     ::chmod(wrapper.c_str(), 0755);
-    launcherValue("WineCommand", "/d " + quote(wrapper));
+    launcherValue("WineCommand", "/d " + quote("'" + wrapper + "' env \"A=\\$1 b\" wine"));
     const Outcome r = launcher("enter");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_THAT(waitForRecord(record()), HasSubstr(PrefixStarterShortPath));
-    EXPECT_THAT(readFile(log), HasSubstr("/libexec/velmar-launcher/velmar-wine-start.exe\n"));
+    EXPECT_THAT(readFile(log),
+                ::testing::MatchesRegex("env\nA=\\$1 b\nwine\n/.*/libexec/velmar-launcher/"
+                                        "velmar-wine-start.exe\n"));
+}
+
+TEST_F(WholeLauncher, GamemoderunWineWorksAsWineCommand) {
+    launcherValue("WineCommand", "/d 'gamemoderun wine'");
+    // GameMode talks to its daemon over the session bus, which a desktop session has.
+    const Outcome r =
+        run("dbus-run-session -- " + std::string(VELMAR_BIN_DIR) + "/velmar-launcher-driver enter",
+            winePrefix(), "PATH=/usr/games:\"$PATH\"");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(waitForRecord(record()), HasSubstr(PrefixStarterShortPath));
+}
+
+TEST_F(WholeLauncher, AWineInTheGameFolderIsNotRunAndARelativeWineprefixWorks) {
+    const std::string folder = addUnixInstallation("G", "TidesStartup.exe");
+    writeFile(folder + "/wine", "#!/bin/sh\ntouch " + quote(folder + "/fake-ran") + "\n");
+    ::chmod((folder + "/wine").c_str(), 0755);
+    const fs::path prefix(winePrefix());
+    const Outcome r = run("env -C " + quote(prefix.parent_path()) + " PATH=:/usr/bin:/bin " +
+                              VELMAR_BIN_DIR + "/velmar-launcher-driver enter",
+                          prefix.filename());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(waitForRecord(record()), HasSubstr("argc=1\n"));
+    EXPECT_FALSE(fs::exists(folder + "/fake-ran"));
 }
 
 TEST_F(WholeLauncher, MissingWineIsReportedAndTheLauncherStays) {
@@ -181,14 +283,17 @@ TEST_F(WholeLauncher, MissingWineIsReportedAndTheLauncherStays) {
     EXPECT_THAT(r.out, ::testing::Not(HasSubstr("ERROR")));
 }
 
-TEST_F(WholeLauncher, AMissingPrefixIsReportedAndNotCreated) {
-    addUnixInstallation("G1", "TidesStartup.exe");
+TEST_F(WholeLauncher, AMissingPrefixOfADriveLetterFolderIsReportedAndNotCreated) {
+    seed("add 'HKCU\\Software\\Tobrel\\VelmarLauncher\\Installations' /v Mine /d "
+         "'C:\\Games\\Velmar' /f");
+    launcherValue("LastInstallation", "/d Mine");
     TempDir empty;
     const std::string prefix = empty.path() + "/no-prefix";
     const Outcome r = launcher("enter", prefix);
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr(std::string(Failed) + "There is no Wine prefix at " + prefix +
-                                 " (its system.reg is missing)."));
+                                 " (its system.reg is missing), so the game's folder is not "
+                                 "there. Install the game with Wine first.\n"));
     EXPECT_THAT(r.out, HasSubstr("STILL RUNNING"));
     EXPECT_FALSE(fs::exists(prefix));
 }
@@ -201,6 +306,16 @@ TEST_F(WholeLauncher, AMissingStarterInThePrefixIsReported) {
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr(std::string(Failed) + "No such file or directory\n"));
     EXPECT_THAT(r.out, HasSubstr("STILL RUNNING"));
+}
+
+TEST_F(WholeLauncher, AFailureIsToldWhenTheWindowWasClosedDuringTheStart) {
+    addUnixInstallation("Broken", "TidesStartup.exe", std::string("MZ\x90\0\3\0 damaged", 14));
+    const Outcome r = launcher("closestart");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_THAT(r.out, HasSubstr("CLOSED pending=1 visible=0\n" + std::string(Failed) +
+                                 "TidesStartup.exe is not a Windows program"));
+    EXPECT_THAT(r.out, HasSubstr("|Wine's output of this start: " + log() + "\n"));
+    EXPECT_THAT(readFile(log()), HasSubstr("velmar-wine-start: 193 "));
 }
 
 TEST_F(WholeLauncher, A32BitGameNeeds32BitWine) {
@@ -225,6 +340,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         cwd_ = fs::current_path();
+        setenv("XDG_STATE_HOME", (games.path() + "/state").c_str(), 1);
     }
     void TearDown() override {
         WindowTest::TearDown();
@@ -264,12 +380,64 @@ TEST_F(WindowWithWine, TheWindowStaysResponsiveWhileWineWorksAndThenSaysWhatFail
     EXPECT_EQ(dialogs.messages,
               std::vector<std::string>{"Velmar Tides konnte nicht gestartet werden.\n"
                                        "TidesStartup.exe is not a Windows program that Wine can "
-                                       "run (bad EXE format); the installation may be damaged."});
+                                       "run (bad EXE format); the installation may be damaged."
+                                       "\nWine's output of this start: " +
+                                       games.path() + "/state/VelmarLauncher/wine-start.log"});
     EXPECT_EQ(appCursor(), AppCursor::Default);
     EXPECT_TRUE(w.settings().hasOpenKey());
     idle();
     EXPECT_TRUE(w.acStart->enabled());
     EXPECT_EQ(fs::current_path(), fs::path(folder));
+}
+
+TEST_F(WindowWithWine, WhatWindowsCanNotTakeWholeIsRefusedBeforeWineRuns) {
+    std::string folder = games.path();
+    while (folder.size() < 260)
+        folder += "/a-long-folder-name";
+    fs::create_directories(folder);
+    writeFile(folder + "/TidesStartup.exe", "MZ");
+    installationsKey().writeString("Deep", folder);
+    launcherKey().writeInteger(ValGameType, 1);
+    launcherKey().writeInteger(ValClientServer, 0);
+    TMainForm& w = open();
+    w.edClientServerAddr->setText(QString(16380, 'x') + " 10.0.0.1");
+    idle();
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_FALSE(w.startPending());
+    EXPECT_THAT(dialogs.messages.at(0), HasSubstr("Wine passes at most 16000 characters whole"));
+    w.edClientServerAddr->setText("10.0.0.1");
+    ASSERT_TRUE(w.acStart->execute());
+    EXPECT_THAT(dialogs.messages.at(1),
+                HasSubstr("The path of TidesStartup.exe is " + std::to_string(folder.size() + 19) +
+                          " characters long as Windows names it"));
+}
+
+TEST(WineStarterAlone, AHangingWineCommandIsGivenUpAndAPrefixThatCanNotBeMadeIsRefused) {
+    TempDir folder;
+    const std::string hang = folder.path() + "/hang";
+    writeFile(hang, "#!/bin/sh\nexec sleep 600\n");
+    ::chmod(hang.c_str(), 0755);
+    WineStartRequest request;
+    request.wineCommand = hang;
+    request.helper = wineStartHelperPath();
+    request.prefix = winePrefix();
+    request.program = PrefixGamePath + std::string("\\TidesStartup.exe");
+    request.folder = folder.path();
+    WineStarter starter;
+    starter.setTimeLimit(std::chrono::milliseconds(300));
+    std::optional<StartResult> outcome;
+    ASSERT_EQ(starter.start(request, [&](const StartResult& r) { outcome = r; }).errorText, "");
+    while (!outcome)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    EXPECT_THAT(outcome->errorText, HasSubstr("Wine did not start the game within 0.005 minutes"));
+    EXPECT_FALSE(starter.running());
+
+    request.wineCommand = "wine";
+    request.prefix = folder.path() + "/missing/prefix";
+    request.makePrefix = true;
+    EXPECT_THAT(starter.start(request, nullptr).errorText,
+                HasSubstr("Wine can not make the prefix " + request.prefix + " (" + folder.path() +
+                          "/missing: No such file or directory)."));
 }
 
 TEST(WineStarterAlone, AMissingHelperIsReportedBeforeWineRuns) {

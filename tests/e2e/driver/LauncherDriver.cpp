@@ -4,6 +4,8 @@
 //           closes the window
 //   enter   presses Enter in the window; a start that fails prints its message box (a start
 //           through Wine is waited for)
+//   closestart  presses Enter, then closes the window at once, while Wine starts the game
+//   add     adds the folder $VELMAR_DRIVER_FOLDER as "Mine" ("Hinzufügen..."), then reports
 //   close   closes the window at once
 //   test    starts a server test, then closes the window while the test runs
 //   shots   starts a server test and saves pictures of both windows to the current folder
@@ -25,6 +27,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -41,8 +44,14 @@ public:
         print("CONFIRM", text);
         return false;
     }
-    std::string browseFolder(const std::string&) override { return {}; }
-    bool inputQuery(const std::string&, const std::string&, std::string&) override { return false; }
+    std::string browseFolder(const std::string&) override {
+        const char* folder = std::getenv("VELMAR_DRIVER_FOLDER");
+        return folder ? folder : "";
+    }
+    bool inputQuery(const std::string&, const std::string&, std::string& name) override {
+        name = "Mine";
+        return true;
+    }
 
 private:
     static void print(const char* kind, std::string text) {
@@ -105,6 +114,8 @@ void report() {
                       : qobject_cast<QComboBox*>(c) ? qobject_cast<QComboBox*>(c)->currentText()
                                                     : QString()));
     }
+    line("path.tooltip", w->edPath->toolTip());
+    line("path.description", w->edPath->accessibleDescription());
     line("testform.visible", srvTestForm && srvTestForm->isVisible() ? "1" : "0");
     line("testform.caption", srvTestForm ? srvTestForm->windowTitle() : QString());
     std::fflush(stdout);
@@ -121,6 +132,9 @@ int main(int argc, char** argv) {
         QTimer::singleShot(50, [mode] {
             if (mode == "report") {
                 report();
+            } else if (mode == "add") {
+                MainForm->acEdit->execute();
+                report();
             } else if (mode == "test") {
                 MainForm->ActionList1->updateAll();
                 MainForm->acTestSrv->execute();
@@ -132,7 +146,7 @@ int main(int argc, char** argv) {
                 QApplication::processEvents();
                 MainForm->grab().save(QStringLiteral("mainform.png"));
                 srvTestForm->grab().save(QStringLiteral("servertest.png"));
-            } else if (mode == "enter") {
+            } else if (mode == "enter" || mode == "closestart") {
                 // A stored host role starts a page lookup at start-up; Start waits for its end.
                 // Each round sleeps until the next event arrives (the lookup's reply, or its
                 // time limit, IpTimeout, which bounds the wait); a round that does not wait
@@ -144,6 +158,13 @@ int main(int argc, char** argv) {
                                                               : static_cast<QWidget*>(MainForm);
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
                 QApplication::sendEvent(target, &press);
+                if (mode == "closestart") {
+                    MainForm->close();
+                    std::printf("CLOSED pending=%d visible=%d\n", MainForm->startPending() ? 1 : 0,
+                                MainForm->isVisible() ? 1 : 0);
+                    std::fflush(stdout);
+                    return; // the launcher ends once the outcome is known
+                }
                 // A start through Wine goes on in the background; the launcher ends when the
                 // game's process exists, or reports why not.
                 while (MainForm->startPending())

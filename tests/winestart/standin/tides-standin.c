@@ -1,6 +1,7 @@
 /* A stand-in for the game's starter TidesStartup.exe: it records the command line Windows gave
  * it, its argv and its current directory into the file named by VELMAR_STANDIN_OUT (written
- * under another name first and then renamed, so a reader never sees half a record). */
+ * under another name first and then renamed, so a reader never sees half a record). Before
+ * that it leaves C:\velmar-marker.txt, which tells the prefix it ran in. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
     const char* out = getenv("VELMAR_STANDIN_OUT");
     if (!out || !*out)
         return 2;
+    FILE* marker = fopen("C:\\velmar-marker.txt", "wb");
+    if (marker)
+        fclose(marker);
     char temporary[MAX_PATH + 8];
     snprintf(temporary, sizeof temporary, "%s.part", out);
     FILE* f = fopen(temporary, "wb");

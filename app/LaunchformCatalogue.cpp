@@ -3,6 +3,7 @@
 
 #include "app/AnsiText.h"
 #include "platform/toolkit/Dialogs.h"
+#include "platform/toolkit/Focus.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -58,10 +59,11 @@ void TMainForm::acEditExecute() {
         return;
     AddInstallationValue(keyPath_, name, folder);
     Installations.insert({name, folder}); // a name already present keeps its folder
-    // A name already listed is not listed twice: its line is selected instead.
+    // A name already listed (also in other letter case: the registry holds one value for both)
+    // is not listed twice: its line is selected instead.
     int index = -1;
     for (int i = 0; i < cbInstallation->count(); ++i) {
-        if (InstallationName(i) == name) {
+        if (SameInstallationName(InstallationName(i), name)) {
             index = i;
             break;
         }
@@ -77,7 +79,7 @@ void TMainForm::acEditExecute() {
 void TMainForm::acDeleteUpdate() {
     const bool enable = !installationTextEmpty();
     if (ownEnabled(btDelete) != enable)
-        btDelete->setEnabled(enable);
+        setButtonEnabled(btDelete, enable);
 }
 
 void TMainForm::acDeleteExecute() {

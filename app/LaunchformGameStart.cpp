@@ -34,7 +34,7 @@ void TMainForm::acStartExecute() {
         switch (rgClientServer->itemIndex()) {
         case 0: {
             // The address goes to the game exactly as typed, blanks and all.
-            const std::string address = edClientServerAddr->text().toStdString();
+            const std::string address = ServerAddressText();
             reg_->writeString(ValClientServerAddr, address);
             argument = "/c\"" + address + "\"";
             break;
@@ -64,6 +64,11 @@ void TMainForm::acStartExecute() {
 
     reg_->closeKey();
     SetCurrentFolder(unixFolder); // a folder that can not be entered is not an error here
+    // An entry without a folder has no starter: the root of the file system is not its folder.
+    if (folder.empty()) {
+        startFailed("No such file or directory");
+        return;
+    }
     // A drive-letter folder without its prefix: say that, not that the starter is missing.
     if (wine::isDrivePath(folder) && !wine::prefixExists(prefix)) {
         startFailed(winePrefixMissingText(prefix));

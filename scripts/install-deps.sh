@@ -8,6 +8,7 @@ set -euo pipefail
 build_packages=(
     build-essential cmake pkg-config        # compiler and build
     qt6-base-dev libgl-dev                  # Qt 6 Widgets, Network (libgl-dev: Qt's CMake files want it)
+    libxcb1-dev                             # X11: a title bar without buttons for the server test
     libsqlite3-dev libpcre2-dev libxml2-dev # the registry store, dotted-quad matching, page text
     librsvg2-bin                            # renders the icon's PNG sizes from its SVG
     fonts-dejavu-core fonts-liberation2     # the window font (Arial widths) and a fallback

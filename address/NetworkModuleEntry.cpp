@@ -3,10 +3,15 @@
 #include "address/NetworkModule.h"
 #include "address/PageFetcher.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
+#include "sockets/SystemResolver.h"
 
-#include <arpa/inet.h>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace velmar {
 namespace {
@@ -32,19 +37,33 @@ public:
 
     void lookupHost(const std::string& host, QObject* context,
                     LookupCompletion done) const override {
-        QHostInfo::lookupHost(QString::fromLocal8Bit(host.data(), qsizetype(host.size())), context,
-                              [done = std::move(done)](const QHostInfo& info) {
-                                  std::optional<std::uint32_t> address;
-                                  if (info.error() == QHostInfo::NoError) {
-                                      for (const QHostAddress& a : info.addresses()) {
-                                          if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                                              address = htonl(a.toIPv4Address());
-                                              break;
-                                          }
-                                      }
-                                  }
-                                  done(address);
-                              });
+        // The system's resolver on a thread of its own, asked anew at every lookup (Qt's host
+        // lookup keeps answers for a minute) and for IPv4 alone; the answer comes back through
+        // the event loop, for a context that still exists.
+        const QPointer<QObject> receiver(context);
+        auto deliver = [receiver, done = std::move(done)](std::optional<std::uint32_t> address) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [receiver, done, address] {
+                    if (receiver)
+                        done(address);
+                },
+                Qt::QueuedConnection);
+        };
+        try {
+            std::thread([host, deliver] {
+                const auto addresses = ResolveIPv4(host);
+                std::optional<std::uint32_t> first;
+                if (!addresses.empty()) {
+                    std::uint32_t a = 0;
+                    std::memcpy(&a, addresses.front().data(), 4); // network order as stored
+                    first = a;
+                }
+                deliver(first);
+            }).detach();
+        } catch (const std::system_error&) {
+            deliver(std::nullopt); // no thread to be had: the lookup fails
+        }
     }
 };
 

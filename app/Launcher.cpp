@@ -23,7 +23,13 @@ int RunLauncher(int argc, char** argv, const std::function<void()>& afterShow) {
         if (!ec)
             setenv("WINEPREFIX", absolute.c_str(), 1);
     }
-    Application app(argc, argv);
+    // The launcher reads no command line, and neither does Qt: it gets only the program's name,
+    // so no option mirrors, renames, moves or restyles the window. The platform and the style
+    // stay choosable through Qt's environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE).
+    static char fallbackName[] = "velmar-launcher";
+    char* programOnly[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    int programOnlyCount = 1;
+    Application app(programOnlyCount, programOnly);
     installWindowStyle(); // before anything is drawn or cached
     app.setWindowIcon(LauncherIcon(QCoreApplication::applicationDirPath()));
     // Every window and box of the program uses the window font: one face to load at start-up.

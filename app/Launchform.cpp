@@ -75,6 +75,8 @@ TMainForm::~TMainForm() {
 
 void TMainForm::createControls() {
     setWindowTitle(q("Tobrel's Velmar Launch Tool - Version 1.1"));
+    // The task bar and the task switcher name the program, not the window's caption.
+    setWindowIconText(QString::fromLatin1(ApplicationTitle));
     applyWindowLook(this);
     const Scale s(this);
     setFixedSize(s(391), s(407));
@@ -229,15 +231,9 @@ void TMainForm::createControls() {
     // one in front is seen; the one behind takes no focus.
     gbServerAddr->setAutoFillBackground(true);
     gbClientAddr->setAutoFillBackground(true);
-    // Where the fallback font runs wider than the designed one, a label may grow up to the edit
-    // field beside it instead of being cut off.
-    for (auto [label, edit] : {std::pair<QLabel*, QLineEdit*>{lbServerLanAddr, edServerLanAddr},
-                               {lbServerInetAddr, edServerInetAddr},
-                               {lbClientServerAddr, edClientServerAddr}}) {
-        const int room = edit->x() - label->x() - s(4);
-        if (label->sizeHint().width() > label->width())
-            label->resize(std::min(label->sizeHint().width(), room), label->height());
-    }
+    // The labels keep their designed widths, also where the window font runs wider.
+    for (QLabel* label : {lbServerLanAddr, lbServerInetAddr, lbClientServerAddr})
+        fitTextToWidth(label);
 
     const std::pair<QWidget*, const char*> names[] = {{gbServerAddr, "gbServerAddr"},
                                                       {lbServerLanAddr, "lbServerLanAddr"},
@@ -291,7 +287,8 @@ void TMainForm::LoadSettings() {
     // cut can only take all of them, and the next start writes them again. The first choice the
     // user makes is synced and brings them to the disk with it. Should the store be unable to
     // group them (held by another program, unusable), each write stands alone as on any other
-    // start.
+    // start. A step that fails part way (a value of the wrong type) keeps what was written
+    // before it, as it would without the grouping.
     std::optional<RegistryTransaction> firstStart;
     {
         Registry probe;
@@ -299,14 +296,26 @@ void TMainForm::LoadSettings() {
         if (!probe.openKey(keyPath_, false))
             firstStart.emplace(defaultRegistryBackend(), RegistryBackend::Sync::Later);
     }
+    try {
+        loadStoredChoices();
+    } catch (...) {
+        if (firstStart)
+            firstStart->commit();
+        throw;
+    }
+    if (firstStart && firstStart->active() && !firstStart->commit())
+        throw RegistryError(defaultRegistryBackend().lastError());
+}
 
+void TMainForm::loadStoredChoices() {
     Registry& reg = *reg_;
     reg.setRootKey(Hive::CurrentUser);
     if (reg.openKey(keyPath_, true)) {
         try {
             rgGameType->setItemIndex(reg.readInteger(ValGameType));
-            edClientServerAddr->setText(
-                QString::fromStdString(reg.readString(ValClientServerAddr)));
+            storedAddress_ = reg.readString(ValClientServerAddr);
+            storedAddressShown_ = QString::fromStdString(ShownText(storedAddress_));
+            edClientServerAddr->setText(storedAddressShown_);
             rgClientServer->setItemIndex(reg.readInteger(ValClientServer));
         } catch (const std::exception&) {
             // First run, or a value of the wrong type: start from the layout's choices.
@@ -343,9 +352,6 @@ void TMainForm::LoadSettings() {
     }
     cbInstallation->setCurrentIndex(index);
     cbInstallationChange();
-
-    if (firstStart && firstStart->active() && !firstStart->commit())
-        throw RegistryError(defaultRegistryBackend().lastError());
 }
 
 void TMainForm::rgGameTypeClick() {
@@ -420,6 +426,13 @@ void TMainForm::watchUpdateInputs() {
     };
     connect(cbInstallation, &QComboBox::currentIndexChanged, this, installation);
     connect(cbInstallation, &QComboBox::currentTextChanged, this, installation);
+}
+
+std::string TMainForm::ServerAddressText() const {
+    const QString text = edClientServerAddr->text();
+    if (text == storedAddressShown_)
+        return storedAddress_;
+    return text.toStdString();
 }
 
 bool TMainForm::serverAddressTyped() {
@@ -499,10 +512,41 @@ bool TMainForm::FormHelp(int /*command*/, long data, bool& /*callHelp*/) {
     return false;
 }
 
+namespace {
+// Input by which a user changes something: keys, clicks, the wheel, touch, context menus.
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    if (!watched->isWidgetType())
         return false;
     auto* widget = static_cast<QWidget*>(watched);
+    // While a start through Wine is on its way the launch is under way, as with the start that
+    // Windows makes at once: the window paints, shows the hourglass and takes no input, so no
+    // choice is stored behind the start's back (its launcher key is closed meanwhile).
+    if (isUserInput(event->type()) && widget->window() == this && startPending())
+        return true;
+    if (event->type() != QEvent::KeyPress)
+        return false;
     if (widget->window() != this || QApplication::activeModalWidget())
         return false;
     auto* key = static_cast<QKeyEvent*>(event);

@@ -111,6 +111,10 @@ public:
     // well as it can; the program finds, starts, deletes and stores by these bytes.
     std::string InstallationName(int index) const;
     std::string SelectedInstallationName() const;
+    // The text of edClientServerAddr as the program stores and passes it: the stored bytes while
+    // the field shows them unedited (also bytes that are no UTF-8, which the field can only show
+    // as well as it can), otherwise the text as typed.
+    std::string ServerAddressText() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -119,6 +123,8 @@ protected:
 
 private:
     void createControls();
+    // LoadSettings without the grouping of a first start's writes.
+    void loadStoredChoices();
     void FormShow();
     bool FormCloseQuery();
     void selectInstallation(int index);
@@ -145,6 +151,9 @@ private:
     bool sendQuery();
 
     std::string keyPath_;
+    // ClientServerAddr as read at start-up, and as edClientServerAddr shows it.
+    std::string storedAddress_;
+    QString storedAddressShown_;
     std::unique_ptr<Registry> reg_;
     TsrvTestForm* srvTestForm_ = nullptr;
     // An endpoint whose end came while it was still sending (waiting for a host-name lookup):

@@ -4,6 +4,7 @@
 #include "app/AnsiText.h"
 #include "platform/toolkit/Dialogs.h"
 #include "platform/wine/WinePrefix.h"
+#include "platform/toolkit/Focus.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -109,13 +110,14 @@ void TMainForm::acEditExecute() {
     if (!dialogs().inputQuery(folder, "Bitte eine Bezeichnung eingeben:", name))
         return;
     AddInstallationValue(keyPath_, name, folder);
-    // A name already present keeps its folder, and its prefix.
+    // A name already present (also in other letter case: the registry holds one value for both)
+    // keeps its folder, and its prefix.
     if (Installations.insert({name, folder}).second)
         RememberInstallationPrefix(keyPath_, name, prefixFoundFor(folder));
     // A name already listed is not listed twice: its line is selected instead.
     int index = -1;
     for (int i = 0; i < cbInstallation->count(); ++i) {
-        if (InstallationName(i) == name) {
+        if (SameInstallationName(InstallationName(i), name)) {
             index = i;
             break;
         }
@@ -131,7 +133,7 @@ void TMainForm::acEditExecute() {
 void TMainForm::acDeleteUpdate() {
     const bool enable = !installationTextEmpty();
     if (ownEnabled(btDelete) != enable)
-        btDelete->setEnabled(enable);
+        setButtonEnabled(btDelete, enable);
 }
 
 void TMainForm::acDeleteExecute() {

@@ -38,7 +38,7 @@ void TMainForm::acStartExecute() {
         switch (rgClientServer->itemIndex()) {
         case 0: {
             // The address goes to the game exactly as typed, blanks and all.
-            const std::string address = edClientServerAddr->text().toStdString();
+            const std::string address = ServerAddressText();
             reg_->writeString(ValClientServerAddr, address);
             argument = "/c\"" + address + "\"";
             break;
@@ -57,9 +57,12 @@ void TMainForm::acStartExecute() {
     // TIDESSTARTUP.EXE).
     const std::string prefix = installationPrefix(name, folder);
     const std::string unixFolder = wine::unixPath(prefix, folder);
-    const std::string starterName = wine::findEntry(unixFolder, StarterName).value_or(StarterName);
+    // An entry without a folder has no starter: nothing is looked for at the root.
+    const std::string starterName =
+        folder.empty() ? StarterName
+                       : wine::findEntry(unixFolder, StarterName).value_or(StarterName);
     const std::string program = unixFolder + PathSeparator + starterName;
-    const bool throughWine = isWindowsProgram(program);
+    const bool throughWine = !folder.empty() && isWindowsProgram(program);
     std::string wineCommand = "wine";
     if (throughWine) {
         const std::string own = reg_->readString(ValWineCommand);
@@ -68,6 +71,10 @@ void TMainForm::acStartExecute() {
     }
 
     reg_->closeKey();
+    if (folder.empty()) {
+        startFailed("No such file or directory");
+        return;
+    }
     // A drive-letter folder without its prefix: say that, not that the starter is missing.
     if (wine::isDrivePath(folder) && !wine::prefixExists(prefix)) {
         SetCurrentFolder(unixFolder);

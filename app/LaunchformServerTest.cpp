@@ -78,11 +78,13 @@ void TMainForm::acTestSrvExecute() {
         };
         myUdp->setLocalPort(ServerPort);
         myUdp->setRemotePort(ServerPort);
-        myUdp->setRemoteHost(edClientServerAddr->text().toStdString());
+        myUdp->setRemoteHost(ServerAddressText());
         if (!sendQuery())
             return; // a reply came while the first query was still being sent
     } catch (...) {
-        // The test does not start; the dialog has no close button, so it must not stay.
+        // The test does not start: the dialog has no close button, so it must not stay, and no
+        // endpoint may stay listening, or a stray datagram would report a server as ready.
+        destroyUdp();
         srvTestForm_->hide();
         throw;
     }

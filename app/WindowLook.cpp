@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyleOption>
 
@@ -49,18 +52,35 @@ public:
                                   captionGap;
         const QRect frame = option->rect.adjusted(0, top, 0, 0);
         const QColor window = option->palette.color(QPalette::Window);
-        // A solid fill and four straight lines: an antialiased rounded outline filled the same
-        // way cost the first frame more than all the texts in the window.
+        // Four straight lines (an antialiased rounded outline cost the first frame more than all
+        // the texts in the window); inside, the group shows the window's own background.
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, false);
         const int l = frame.left(), t = frame.top(), r = frame.right(), b = frame.bottom();
-        painter->fillRect(QRect(QPoint(l + 1, t + 1), QPoint(r - 1, b - 1)), window.darker(104));
         painter->setPen(window.darker(135));
         // Corners cut by one pixel read as a slight rounding.
         const QLine outline[] = {
             {l + 1, t, r - 1, t}, {l + 1, b, r - 1, b}, {l, t + 1, l, b - 1}, {r, t + 1, r, b - 1}};
         painter->drawLines(outline, 4);
         painter->restore();
+    }
+
+    // A push button is drawn in its own state: one inside a disabled group that its action
+    // keeps enabled looks enabled (it takes no input while its group is disabled).
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        if (button && widget && !widget->isEnabled() &&
+            !widget->testAttribute(Qt::WA_ForceDisabled) &&
+            qobject_cast<const QPushButton*>(widget)) {
+            QStyleOptionButton own(*button);
+            own.state |= State_Enabled;
+            own.palette.setCurrentColorGroup(widget->isActiveWindow() ? QPalette::Active
+                                                                      : QPalette::Inactive);
+            QProxyStyle::drawControl(element, &own, painter, widget);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
 };
 
@@ -72,6 +92,22 @@ void installWindowStyle() {
     // clean-up timer that wakes the idle program 30 s later. The few small controls of these
     // windows are drawn directly in a few microseconds, so nothing is cached.
     QPixmapCache::setCacheLimit(0);
+}
+
+void fitTextToWidth(QLabel* label) {
+    const QString text = label->text();
+    const int room = label->width() - 2 * label->margin();
+    QFont font = label->font();
+    const auto fits = [&] {
+        return QFontMetrics(font).horizontalAdvance(text) <= room;
+    };
+    if (fits())
+        return;
+    for (int stretch = 99; stretch >= 80 && !fits(); --stretch)
+        font.setStretch(stretch);
+    for (int tenths = 1; tenths <= 10 && !fits(); ++tenths)
+        font.setLetterSpacing(QFont::AbsoluteSpacing, -0.1 * tenths);
+    label->setFont(font);
 }
 
 void applyWindowLook(QWidget* window) {

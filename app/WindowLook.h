@@ -5,12 +5,17 @@
 #include <QRect>
 #include <QWidget>
 
+class QLabel;
+
 namespace velmar {
 
 // "MS Sans Serif" where installed, otherwise a face of the same widths; 11 pixels high (at
 // 96 dpi) either way.
 QFont WindowFont(double scale = 1.0);
 void applyWindowLook(QWidget* window);
+// Keeps `label` at its designed width: where the window font runs wider than the designed one,
+// the label's font is narrowed (stretched, then spaced closer) until its whole text fits.
+void fitTextToWidth(QLabel* label);
 // The application's style: the platform's own, except that group-box frames are drawn with lines
 // instead of from an image (so painting a window loads no image reader), and no picture is kept
 // in the pixmap cache (whose clean-up timer would wake the idle program half a minute later).

@@ -2,8 +2,17 @@
 #include "settings/Settings.h"
 
 #include <exception>
+#include "platform/registry/NameFolding.h"
 
 namespace velmar {
+
+bool InstallationNameLess::operator()(const std::string& a, const std::string& b) const {
+    return foldName(a) < foldName(b);
+}
+
+bool SameInstallationName(const std::string& a, const std::string& b) {
+    return foldName(a) == foldName(b);
+}
 
 void AddInstallationValue(const std::string& launcherKey, const std::string& name,
                           const std::string& folder) {

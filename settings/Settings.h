@@ -30,9 +30,18 @@ inline constexpr unsigned DefaultIpTimeout = 7000;
 // velmar-reg (see README).
 inline constexpr const char* DefaultIpServerUrl = "https://api.ipify.org/";
 
-// Installation name -> folder, ordered by unsigned byte-wise comparison of the names; letter
-// case matters here (the stored value names ignore it).
-using InstallationMap = std::map<std::string, std::string>;
+// Orders installation names as the registry compares value names: without regard to letter
+// case, then byte-wise. Names that differ only in letter case are one name, as they are one
+// stored value; otherwise deleting one would delete the other's stored folder.
+struct InstallationNameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// Installation name -> folder.
+using InstallationMap = std::map<std::string, std::string, InstallationNameLess>;
+
+// True when `a` and `b` name the same installation.
+bool SameInstallationName(const std::string& a, const std::string& b);
 
 // Stores `folder` under `name` below the launcher key's Installations subkey (creating the
 // subkey), unless a non-empty value of that name is stored already.

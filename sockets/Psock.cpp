@@ -1,6 +1,7 @@
 #include "sockets/Psock.h"
 
 #include "sockets/SocketShim.h"
+#include "sockets/SystemResolver.h"
 
 #include <cerrno>
 #include <chrono>
@@ -102,22 +103,6 @@ IPv4Bytes bytesOf(const in_addr& addr) {
     return b;
 }
 
-std::vector<IPv4Bytes> resolverAddresses(const char* name) {
-    std::vector<IPv4Bytes> result;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM; // one entry per address
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &list) != 0)
-        return result;
-    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr)
-            result.push_back(bytesOf(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr));
-    }
-    ::freeaddrinfo(list);
-    return result;
-}
-
 // The interface of the IPv4 default route with the lowest metric, from the kernel's routing
 // table; "" when there is none (or no such table).
 std::string defaultRouteInterface() {
@@ -167,9 +152,13 @@ struct HostLookup {
     std::vector<IPv4Bytes> addresses;
 };
 
-// Both touched on the UI thread only.
+// All touched on the UI thread only.
 std::shared_ptr<HostLookup> pendingLookup;
 TPowersock::Resolver customResolver;
+// The host name whose lookup once took longer than LocalIP waits: from then on LocalIP answers
+// from the interfaces for it, so refreshes show the same address and not, once the late answer
+// came, another.
+std::string slowHostName;
 
 std::shared_ptr<HostLookup> startLookup(const std::string& name) {
     auto lookup = std::make_shared<HostLookup>();
@@ -179,8 +168,7 @@ std::shared_ptr<HostLookup> startLookup(const std::string& name) {
         std::thread([lookup, resolver] {
             std::vector<IPv4Bytes> addresses;
             try {
-                addresses =
-                    resolver ? resolver(lookup->name) : resolverAddresses(lookup->name.c_str());
+                addresses = resolver ? resolver(lookup->name) : ResolveIPv4(lookup->name);
             } catch (...) {
                 addresses.clear(); // a failed lookup lists nothing
             }
@@ -353,30 +341,29 @@ std::string TPowersock::LocalIP() {
         return "";
     name[200] = '\0';
 
-    // A lookup that is still running from an earlier call has had its moment: it is not waited
-    // for again, but its answer serves once it has come.
-    std::shared_ptr<HostLookup> lookup = pendingLookup;
-    const bool fresh = !lookup || lookup->name != name;
-    if (fresh)
-        lookup = startLookup(name);
+    // A resolver that once missed its moment for this name is not asked again: the interfaces
+    // answer, as they did then.
+    if (slowHostName == name)
+        return ChooseInterfaceAddress(MachineInterfaces());
+    std::shared_ptr<HostLookup> lookup = startLookup(name);
     std::unique_lock<std::mutex> lock(lookup->mutex);
-    if (fresh)
-        lookup->answered.wait_for(lock, std::chrono::milliseconds(HostLookupWaitMs),
-                                  [&] { return lookup->done; });
+    lookup->answered.wait_for(lock, std::chrono::milliseconds(HostLookupWaitMs),
+                              [&] { return lookup->done; });
     if (lookup->done) {
         const std::vector<IPv4Bytes> addresses = lookup->addresses;
         lock.unlock();
-        pendingLookup.reset();
         return PickLanAddress(addresses, MachineInterfaces());
     }
     lock.unlock();
-    pendingLookup = lookup;
+    pendingLookup = lookup; // it runs on in its thread; its answer is not used
+    slowHostName = name;
     return ChooseInterfaceAddress(MachineInterfaces());
 }
 
 void TPowersock::setResolver(Resolver resolver) {
     customResolver = std::move(resolver);
     pendingLookup.reset();
+    slowHostName.clear();
 }
 
 bool TPowersock::hostLookupPending() {

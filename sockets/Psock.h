@@ -67,9 +67,10 @@ public:
     ~TPowersock() override;
 
     // The machine's own IPv4 address as a dotted quad; "" when it can not be found. The
-    // resolver's answer for the host name when it comes within HostLookupWaitMs; otherwise the
-    // interfaces' address, and the lookup goes on in the background: its answer, once it came,
-    // serves the next call. The window never waits longer than that moment for a resolver.
+    // resolver's answer for the host name (the first address in the resolver's order) when it
+    // comes within HostLookupWaitMs; otherwise the interfaces' address, and the same for every
+    // later call for that host name, so the address shown does not change from one call to the
+    // next. The window never waits longer than that moment for a resolver.
     std::string LocalIP();
 
     // The resolver LocalIP asks (tests put a stand-in here); empty: the system's resolver.

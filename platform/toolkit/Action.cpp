@@ -1,6 +1,7 @@
 #include "platform/toolkit/Action.h"
 
 #include "platform/toolkit/Application.h"
+#include "platform/toolkit/Focus.h"
 
 #include <QAbstractEventDispatcher>
 #include <QPointer>
@@ -22,7 +23,7 @@ void Action::setEnabled(bool enabled) {
     enabled_ = enabled;
     for (QPushButton* button : buttons_) {
         if (ownEnabled(button) == old)
-            button->setEnabled(enabled);
+            setButtonEnabled(button, enabled);
     }
 }
 

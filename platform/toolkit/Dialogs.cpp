@@ -7,12 +7,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 namespace velmar {
@@ -31,13 +33,50 @@ void centre(QWidget* w) {
     }
 }
 
-// A message box whose text is broken at word boundaries to at most half the screen's width.
+// `text` with a zero-width space after every character of each word that is wider than
+// `width`, so that such a word breaks inside where it must instead of being cut off. Words that
+// fit stay whole.
+QString breakableWords(const QString& text, const QFontMetrics& metrics, int width) {
+    constexpr QChar BreakHere(0x200B);
+    QString result;
+    result.reserve(text.size());
+    qsizetype wordStart = 0;
+    const auto endWord = [&](qsizetype end) {
+        const QString word = text.mid(wordStart, end - wordStart);
+        if (metrics.horizontalAdvance(word) <= width) {
+            result += word;
+            return;
+        }
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, word);
+        qsizetype from = 0;
+        for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
+            result += word.mid(from, to - from);
+            if (to < word.size())
+                result += BreakHere;
+            from = to;
+        }
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isSpace()) {
+            endWord(i);
+            result += text[i];
+            wordStart = i + 1;
+        }
+    }
+    endWord(text.size());
+    return result;
+}
+
+// A message box whose text is broken at word boundaries to at most half the screen's width, and
+// inside a word only where one word alone is wider than that.
 void prepare(QMessageBox& box) {
     box.setWindowModality(Qt::ApplicationModal);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            const int width = screen->availableGeometry().width() / 2;
             label->setWordWrap(true);
-            label->setMaximumWidth(screen->availableGeometry().width() / 2);
+            label->setMaximumWidth(width);
+            label->setText(breakableWords(label->text(), label->fontMetrics(), width));
         }
     }
 }

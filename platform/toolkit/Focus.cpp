@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QVariant>
 
 namespace velmar {
@@ -113,6 +114,26 @@ void labelField(QLabel* label, QWidget* field) {
 
 void keepCoveredControlsUnfocused(QWidget* window) {
     new CoverWatch(window);
+}
+
+void setButtonEnabled(QWidget* button, bool enabled) {
+    if (!enabled && button->isEnabled()) {
+        QWidget* window = button->window();
+        if (window->focusWidget() == button) {
+            QWidget* heir = nullptr;
+            for (QWidget* w = button->previousInFocusChain(); w && w != button && !heir;
+                 w = w->previousInFocusChain()) {
+                if (w->window() == window && !qobject_cast<QPushButton*>(w) && w->isEnabled() &&
+                    w->isVisibleTo(window) && (w->focusPolicy() & Qt::TabFocus))
+                    heir = w;
+            }
+            if (heir)
+                heir->setFocus(Qt::OtherFocusReason);
+            else
+                button->clearFocus();
+        }
+    }
+    button->setEnabled(enabled);
 }
 
 bool isCoveredControl(const QWidget* control) {

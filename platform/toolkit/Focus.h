@@ -22,6 +22,12 @@ void labelField(QLabel* label, QWidget* field);
 // all its descendants until it is uncovered again.
 void keepCoveredControlsUnfocused(QWidget* window);
 
+// Enables or disables a push button. A button that has its window's focus and is disabled
+// hands the focus to the nearest control before it in the tab order that is not a push button
+// (or to none), never to the next push button as Qt would: Enter, which presses a focused push
+// button, then goes to the window's default button again, not to whatever button came next.
+void setButtonEnabled(QWidget* button, bool enabled);
+
 // True while `control` (or a group it lies in) is covered in that sense.
 bool isCoveredControl(const QWidget* control);
 

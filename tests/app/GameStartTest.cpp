@@ -34,7 +34,11 @@ TEST_F(GameStart, MissingStarterIsReportedAndTheClientAddressIsStoredAnyway) {
     installationsKey().writeString("Standard", folder);
     launcherKey().writeInteger(ValGameType, 1);
     launcherKey().writeInteger(ValClientServer, 0);
+    launcherKey().writeString(ValClientServerAddr, "10.0.0.1 K\xe4se"); // Windows-1252
     TMainForm& w = open();
+    ASSERT_TRUE(w.acStart->execute()); // shown as well as it can be, kept byte for byte
+    EXPECT_EQ(launcherKey().readString(ValClientServerAddr), "10.0.0.1 K\xe4se");
+    dialogs.messages.clear();
     w.edClientServerAddr->setText("  10.0.0.1 x");
     idle();
     ASSERT_TRUE(w.acStart->execute());
@@ -103,4 +107,16 @@ TEST_F(GameStart, AWindowsFolderWithoutItsWinePrefixSaysThePrefixIsMissing) {
     EXPECT_FALSE(w.startPending());
     EXPECT_TRUE(w.settings().hasOpenKey());
     EXPECT_FALSE(std::filesystem::exists("/nonexistent/velmar-tests-have-no-wine-prefix"));
+}
+
+TEST_F(GameStart, AnEntryWithoutAFolderIsNotLookedForAtTheRoot) {
+    // A folder named like the starter at the root would fail otherwise ("Exec format error").
+    if (std::filesystem::exists("/TidesStartup.exe") || mkdir("/TidesStartup.exe", 0700) != 0)
+        GTEST_SKIP() << "no way to put a stand-in at the root of this file system";
+    installationsKey().writeString("Leer", "");
+    TMainForm& w = open();
+    EXPECT_TRUE(w.acStart->execute());
+    rmdir("/TidesStartup.exe");
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Velmar Tides konnte nicht gestartet "
+                                                         "werden.\nNo such file or directory"});
 }

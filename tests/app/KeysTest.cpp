@@ -62,6 +62,13 @@ TEST_F(Keys, EnterOnAnotherPushButtonPressesThatButton) {
     press(w.btInstEdit, Qt::Key_Return);
     EXPECT_EQ(adds, 1);
     EXPECT_EQ(starts, 0);
+    // A focused button that is disabled hands the focus back to a control that is no push
+    // button, never on to "Schließen": once Start is enabled again, Enter is Start's.
+    w.btLaunch->setFocus();
+    w.acStart->setEnabled(false);
+    w.acStart->setEnabled(true);
+    press(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(starts, 1);
 }
 
 TEST_F(Keys, EscDoesNotCloseTheWindow) {

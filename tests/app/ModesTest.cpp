@@ -4,6 +4,8 @@
 
 #include "address/DottedQuad.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -173,4 +175,22 @@ TEST_F(Modes, AddressRefreshButtonStartsOutOfStepWithItsAction) {
     EXPECT_FALSE(w.btAddrRefresh->isEnabled());
     w.rgGameType->setItemIndex(1); // enabling the group brings it in step
     EXPECT_TRUE(w.btAddrRefresh->isEnabled());
+}
+
+TEST_F(Modes, GroupsLabelsAndTheTestButtonLookAsDesigned) {
+    TMainForm& w = open();
+    w.edClientServerAddr->setText("10.0.0.1");
+    idle();                                   // Test Server enabled, in the disabled client group
+    const QImage window = w.grab().toImage(); // groups show the window's own background
+    for (const QWidget* group : {(QWidget*)w.gbInstallation, (QWidget*)w.rgGameType})
+        EXPECT_EQ(window.pixel(group->geometry().bottomLeft() + QPoint(6, -6)), window.pixel(4, 4));
+    const QImage enabledLook = w.btTestSrv->grab().toImage(); // drawn as its action stands
+    w.acTestSrv->setEnabled(false);
+    EXPECT_NE(w.btTestSrv->grab().toImage(), enabledLook);
+    for (const auto& [label, designed] : {std::pair<QLabel*, int>{w.lbServerLanAddr, 75},
+                                          {w.lbServerInetAddr, 90},
+                                          {w.lbClientServerAddr, 72},
+                                          {testForm->Label1, 201}}) // all text, designed width
+        EXPECT_EQ(std::max(label->fontMetrics().horizontalAdvance(label->text()), label->width()),
+                  designed);
 }

@@ -42,6 +42,8 @@ TEST_F(ServerTest, SixQueriesThenTheNoAnswerMessage) {
     ASSERT_TRUE(server.bound());
     TMainForm& w = start();
     EXPECT_TRUE(testForm->isVisible());
+    EXPECT_FALSE(testForm->close()); // a close request (title bar, Alt+F4) is refused
+    EXPECT_TRUE(testForm->isVisible());
     EXPECT_EQ(bar(), 1);
     EXPECT_EQ(w.udpTimer->Tag, 1);
     EXPECT_TRUE(w.udpTimer->Enabled());
@@ -152,6 +154,8 @@ TEST_F(ServerTest, FailedFirstSendIsReportedAndHidesTheDialog) {
     w.ActionList1->updateAll();
     ASSERT_TRUE(w.acTestSrv->enabled());
     EXPECT_THROW(w.acTestSrvExecute(), UDPSockError);
+    EXPECT_EQ(w.myUdp, nullptr); // nothing listens: a stray datagram reports no server
+    EXPECT_TRUE(UdpStandIn(ServerPort).bound());
     EXPECT_FALSE(testForm->isVisible());
     EXPECT_FALSE(w.udpTimer->Enabled());
     EXPECT_EQ(appCursor(), AppCursor::Default);

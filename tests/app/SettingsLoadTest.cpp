@@ -79,6 +79,16 @@ TEST_F(SettingsLoad, FirstRunStoresItsDefaultsInOneTransaction) {
     EXPECT_EQ(loggedCommits(config.hiveFile()), second);
 }
 
+TEST_F(SettingsLoad, AFirstStartThatFailsLaterKeepsWhatItStoredBefore) {
+    ASSERT_TRUE(defaultRegistryBackend().deleteKey(Hive::CurrentUser, "Software\\Tobrel"));
+    Registry game;
+    game.setRootKey(Hive::LocalMachine);
+    ASSERT_TRUE(game.openKey(GameKeyPath, true));
+    game.writeInteger(ValGamePath, 7);
+    EXPECT_THROW(open(), RegistryError); // a GAMEPATH that is no text
+    EXPECT_EQ(launcherKey().readInteger(ValClientServer), 0);
+}
+
 TEST_F(SettingsLoad, StoredMultiplayerClientRestoresTypeAddressAndRole) {
     Registry key = launcherKey();
     key.writeInteger(ValGameType, 1);

@@ -2,6 +2,7 @@
 // A main window on the offscreen platform over a fresh hive store, with scripted dialogs.
 #include "app/Launchform.h"
 #include "app/Progbar.h"
+#include "app/WindowLook.h"
 #include "platform/toolkit/AppCursor.h"
 #include "settings/Registry.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -37,6 +38,7 @@ inline void setGamePath(const std::string& folder) {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        installWindowStyle();             // the program's own look
         setAppCursor(AppCursor::Default); // the cursor is application-wide: start each test clean
         // No test may reach the default page's host: refreshes go to a closed loopback port.
         launcherKey().writeString(ValIpServerUrl, "http://127.0.0.1:9/whatismyip.php");

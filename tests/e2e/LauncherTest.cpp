@@ -90,6 +90,7 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
     EXPECT_EQ(r.status, 0);
     const std::string& o = r.out;
     EXPECT_NE(o.find("caption=Tobrel's Velmar Launch Tool - Version 1.1\n"), std::string::npos);
+    EXPECT_NE(o.find("iconname=VelmarLauncher\n"), std::string::npos) << o; // the task bar's
     EXPECT_NE(o.find("app=VelmarLauncher\n"), std::string::npos);
     EXPECT_NE(o.find("size=391x407\n"), std::string::npos) << o;
     EXPECT_NE(o.find("fixed=yes\n"), std::string::npos);

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -238,6 +239,26 @@ TEST(NMUDP, UnresolvableHostCancelsTheLookup) {
               "UDPSockError:Host Lookup Canceled");
     EXPECT_EQ(invalidHostCalls, 1);
     EXPECT_FALSE(ep.udp->sending());
+}
+
+TEST(NMUDP, AHostNameIsLookedUpAgainAtEverySend) {
+    if (const char* hosts = std::getenv("VELMAR_TEST_HOSTS")) { // it resolves, then no longer
+        BoundEndpoint ep;
+        UdpStandIn peer;
+        ep.udp->setRemotePort(peer.port());
+        ep.udp->setRemoteHost("velmar-moving-host");
+        ep.udp->SendBuffer(patternBytes(26, 0).data(), 26);
+        EXPECT_TRUE(peer.receive());
+        std::ofstream(hosts, std::ios::trunc) << "127.0.0.1 localhost\n";
+        EXPECT_EQ(errorOf([&] { ep.udp->SendBuffer(patternBytes(26, 0).data(), 26); }),
+                  "UDPSockError:Host Lookup Canceled");
+        return;
+    }
+    const int status =
+        test::runWithOwnHostsFile("127.0.0.1 localhost velmar-moving-host\n", "NMUDP.AHostName*");
+    if (status == -1)
+        GTEST_SKIP() << "no user and mount namespaces on this machine";
+    EXPECT_EQ(status, 0);
 }
 
 TEST(NMUDP, OverlongRemoteHostIsRefusedNotCut) {

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -64,6 +65,21 @@ TEST(RealDialogs, MessageBoxHasTheApplicationTitleNoIconAndOneOk) {
     EXPECT_EQ(text, QString("Web-Server antwortet nicht!"));
     EXPECT_EQ(icon, QMessageBox::NoIcon);
     EXPECT_EQ(buttons, 1);
+}
+
+TEST(RealDialogs, AWordWiderThanTheBoxBreaksInsideInsteadOfBeingCutOff) {
+    const QString word = QString(400, QChar('W')) + "END";
+    QRect box, text;
+    whenModalOpens([&](QWidget* w) {
+        const auto* label = w->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        box = label->rect();
+        text = label->fontMetrics().boundingRect(box, Qt::TextWordWrap, label->text());
+        EXPECT_EQ(label->text().remove(QChar(0x200B)), word); // nothing lost, no visible addition
+        pressKey(w, Qt::Key_Return);
+    });
+    QtDialogs().messageBox(word.toStdString());
+    EXPECT_LE(text.width(), box.width()); // all of it is seen, within half the screen
+    EXPECT_LE(box.width(), QGuiApplication::primaryScreen()->availableGeometry().width() / 2);
 }
 
 TEST(RealDialogs, ConfirmationOkByEnterCancelByEsc) {

@@ -7,9 +7,12 @@
 #include "platform/process/WineStart.h"
 #include "platform/toolkit/AppCursor.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 
 #include <gmock/gmock.h>
@@ -368,6 +371,13 @@ TEST_F(WindowWithWine, TheWindowStaysResponsiveWhileWineWorksAndThenSaysWhatFail
     EXPECT_FALSE(w.btLaunch->isEnabled());
     EXPECT_FALSE(w.acStart->execute()); // no second start
     EXPECT_TRUE(dialogs.messages.empty());
+    // A click on "Multiplayer" meanwhile changes and stores nothing.
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent click(type, QPointF(8, 8), QPointF(8, 8), Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(w.rgGameType->button(1), &click);
+    }
+    EXPECT_EQ(w.rgGameType->itemIndex(), 0);
+    EXPECT_TRUE(dialogs.errors.empty());
 
     int ticks = 0;
     QTimer timer;

@@ -88,6 +88,7 @@ void report() {
                                     std::pair{"mapped.imageplugins", "/imageformats/"}})
         line(key, mapped(part) ? "1" : "0");
     line("caption", w->windowTitle());
+    line("iconname", w->windowIconText());
     line("app", QApplication::applicationName());
     line("size", QString("%1x%2").arg(w->width()).arg(w->height()));
     line("fixed", w->minimumSize() == w->maximumSize() ? "yes" : "no");

@@ -211,7 +211,8 @@ private:
     }
 
     // hex(1), hex(2) and hex(7) hold text: UTF-16LE in 5.00 files, the ANSI code page in
-    // REGEDIT4 files. The store keeps it as UTF-8.
+    // REGEDIT4 files. The store keeps it as UTF-8; UTF-16 that is not text (an odd last byte, a
+    // lone surrogate) is kept in a form that is written back as it came.
     std::vector<std::uint8_t> textFromHex(std::uint32_t type, std::vector<std::uint8_t> bytes) {
         if (type != RegSz && type != RegExpandSz && type != RegMultiSz)
             return bytes;
@@ -220,7 +221,7 @@ private:
             text = regtext::windows1252ToUtf8(
                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         else
-            text = regtext::utf16ToUtf8(regtext::utf16FromLittleEndian(bytes.data(), bytes.size()));
+            text = regtext::textFromUtf16Data(bytes.data(), bytes.size());
         return std::vector<std::uint8_t>(text.begin(), text.end());
     }
 

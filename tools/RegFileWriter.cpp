@@ -65,8 +65,8 @@ bool quotable(const std::vector<std::uint8_t>& d) {
 }
 
 std::vector<std::uint8_t> asUtf16(const std::vector<std::uint8_t>& utf8) {
-    return regtext::utf16ToLittleEndian(regtext::utf8ToUtf16(
-        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size())));
+    return regtext::utf16DataFromText(
+        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
 void appendKey(RegistryBackend& store, Hive hive, const std::string& path, const std::string& full,

@@ -262,6 +262,10 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
 
 TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {
     const std::string file = config.dir() + "/hand.reg";
+    const std::string windowsMade =
+        "\"Odd\"=hex(1):41,00,42,00,43\r\n"
+        "\"Lone\"=hex(2):00,d8,42,00,00,dc,00,d8,00,d8,00,dc,ff,df,80,dc,00,00\r\n"
+        "\"Multi\"=hex(7):41,00,00,00,00,d8,00,00,00,00\r\n";
     test::writeFile(file, "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
                           "; a comment\r\n"
                           "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\r\n"
@@ -272,8 +276,15 @@ TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {
                           "  be,ef\r\n"
                           "\"IpServerUrl\"=\"http://127.0.0.1/whatismyip.php\"\r\n"
                           "[HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
-                          "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n");
+                          "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\Win]\r\n" +
+                              windowsMade);
     ok({"import", file});
+    // String data made on Windows that is no text (an odd last byte, lone surrogates, also next
+    // to a pair and to what stands for a byte) goes back out as it came in.
+    ok({"export", "HKCU\\Software\\Tobrel\\Win", file, "/y"});
+    EXPECT_NE(utf16File(test::readFile(file)).find(windowsMade), std::string::npos)
+        << utf16File(test::readFile(file));
     EXPECT_EQ(queryOut(), "\nHKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher\n"
                           "    IpTimeout    REG_DWORD    0x1b58\n"
                           "    Bytes    REG_BINARY    DEADBEEF\n"

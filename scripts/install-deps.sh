@@ -19,6 +19,7 @@ test_packages=(
     clang clang-format libclang-rt-14-dev      # formatting check, fuzzing
     desktop-file-utils appstream man-db        # the distributions' validators of the installed tree
     dpkg-dev file                              # cpack -G DEB (dpkg-shlibdeps computes the dependencies)
+    lintian                                    # Debian's checker of the package the tests build
     wine wine64                                # the tests start a Windows stand-in game through real Wine
 )
 
@@ -42,7 +43,8 @@ This system has no apt-get, so nothing is installed here. Please install yoursel
     Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 libxml2 librsvg ttf-liberation
             ttf-dejavu mingw-w64-gcc wine xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
   for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
-    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file and Wine.
+    its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file, Wine
+    and (Debian's package checker, so Debian only) lintian.
     Fedora: gtest-devel gmock-devel google-benchmark-devel clang clang-tools-extra compiler-rt
             desktop-file-utils appstream man-db dpkg-dev file
     Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file

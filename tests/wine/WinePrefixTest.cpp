@@ -265,6 +265,36 @@ TEST_F(GameKeyFromPrefix, AChangedPrefixIsReadAgain) {
     EXPECT_FALSE(fresh.openKey(GameKeyPath, false));
 }
 
+TEST_F(GameKeyFromPrefix, OddFilesNeitherHangNorFillMemoryAndSayWhatIsWrong) {
+    const std::string file = prefix.path() + "/system.reg";
+    // A FIFO nobody writes to (opening it for reading would wait for a writer) and a link to an
+    // endless device fail the read, with the reason.
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    Registry reg;
+    reg.setRootKey(Hive::LocalMachine);
+    EXPECT_FALSE(reg.openKey(GameKeyPath, false));
+    EXPECT_NE(defaultRegistryBackend().lastError().find(file + " is a named pipe (FIFO)"),
+              std::string::npos)
+        << defaultRegistryBackend().lastError();
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+    EXPECT_FALSE(reg.openKey(GameKeyPath, false));
+    EXPECT_NE(defaultRegistryBackend().lastError().find("is a device"), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(wine::readRegistryKey(file, "Software", error).has_value());
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    // Lines longer than what is kept are read past: before the key, and inside it, where the
+    // value is left out.
+    fs::remove(file);
+    const std::string huge(3u << 20, 'x');
+    writeSystemReg(";" + huge + "\n" +
+                   key("Software\\\\Holmgard\\\\VELMARTIDES",
+                       "\"Long\"=\"" + huge + "\"\n\"GAMEPATH\"=\"C:\\\\Game\"\r\n"));
+    EXPECT_EQ(gameKey().readString(ValGamePath), "C:\\Game");
+    EXPECT_EQ(gameKey().getValueNames(), std::vector<std::string>{"GAMEPATH"});
+    EXPECT_EQ(defaultRegistryBackend().lastError(), "");
+}
+
 TEST_F(GameKeyFromPrefix, VelmarRegShowsTheSameValue) {
     writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES",
                        "\"GAMEPATH\"=\"C:\\\\Program Files\\\\Holmgard\\\\Velmar \\x00c4\"\n"));

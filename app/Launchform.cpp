@@ -296,8 +296,12 @@ void TMainForm::LoadSettings() {
     {
         Registry probe;
         probe.setRootKey(Hive::CurrentUser);
-        if (!probe.openKey(keyPath_, false))
+        if (!probe.openKey(keyPath_, false)) {
+            // A store that can not tell is no first start: nothing is written on its strength.
+            if (!probe.openError().empty())
+                throw RegistryReadError("Failed to read the settings: " + probe.openError());
             firstStart.emplace(defaultRegistryBackend(), RegistryBackend::Sync::Later);
+        }
     }
 
     Registry& reg = *reg_;
@@ -308,6 +312,8 @@ void TMainForm::LoadSettings() {
             edClientServerAddr->setText(
                 QString::fromStdString(reg.readString(ValClientServerAddr)));
             rgClientServer->setItemIndex(reg.readInteger(ValClientServer));
+        } catch (const RegistryReadError&) {
+            throw; // the store failed: its values are not known to be missing
         } catch (const std::exception&) {
             // First run, or a value of the wrong type: start from the layout's choices.
             rgGameType->setItemIndex(0);
@@ -316,6 +322,7 @@ void TMainForm::LoadSettings() {
         }
     }
 
+    bool listRead = false;
     {
         Registry list;
         list.setRootKey(Hive::CurrentUser);
@@ -324,15 +331,22 @@ void TMainForm::LoadSettings() {
                 Installations.insert({name, list.readString(name)});
                 addInstallationItem(name);
             }
+            listRead = true;
         }
     }
     if (Installations.empty()) {
         // Seeded once from the game's own set-up (and again once every entry was deleted).
         Registry game;
         game.setRootKey(Hive::LocalMachine);
-        if (game.openKey(GameKeyPath, false)) {
+        const bool opened = game.openKey(GameKeyPath, false);
+        if (!opened && !game.openError().empty())
+            throw RegistryReadError("Failed to read the game's key: " + game.openError());
+        if (opened) {
             const std::string folder = game.readString(ValGamePath);
-            AddInstallationValue(keyPath_, StandardInstallation, folder);
+            // Stored only into a list that was read and is empty: a list that could not be
+            // opened (the store failing) is not known to be empty.
+            if (listRead)
+                AddInstallationValue(keyPath_, StandardInstallation, folder);
             Installations.insert({StandardInstallation, folder});
             addInstallationItem(StandardInstallation);
         }

@@ -269,10 +269,17 @@ TEST_F(GameKeyFromPrefix, OddFilesNeitherHangNorFillMemoryAndSayWhatIsWrong) {
     const std::string file = prefix.path() + "/system.reg";
     // A FIFO nobody writes to (opening it for reading would wait for a writer) and a link to an
     // endless device fail the read, with the reason.
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\Game\"\n"));
+    Registry open = gameKey();
+    fs::remove(file);
     ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    // A read that fails is an error, never a missing value or an empty key.
+    EXPECT_THROW(open.readString(ValGamePath), RegistryReadError);
+    EXPECT_THROW(open.getValueNames(), RegistryReadError);
     Registry reg;
     reg.setRootKey(Hive::LocalMachine);
     EXPECT_FALSE(reg.openKey(GameKeyPath, false));
+    EXPECT_NE(reg.openError().find("named pipe"), std::string::npos);
     EXPECT_NE(defaultRegistryBackend().lastError().find(file + " is a named pipe (FIFO)"),
               std::string::npos)
         << defaultRegistryBackend().lastError();

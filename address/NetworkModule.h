@@ -2,7 +2,7 @@
 // The network machinery of the launcher (the HTTP client and HTML parser behind the public
 // address, the host-name lookup of the UDP endpoint) lives in a module of its own that is loaded
 // the first time one of them is needed. A start-up that looks nothing up then loads neither Qt
-// Network (with its proxy, Kerberos and resolver libraries) nor libxml2.
+// Network (with its proxy, Kerberos and resolver libraries) nor litehtml.
 //
 // The module is velmar-network.so in the folder `VELMAR_NETWORK_MODULE_DIR` names relative to
 // the folder of the running program; the build tree and an installed tree have the same layout.

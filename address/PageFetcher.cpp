@@ -4,30 +4,11 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
+#include <QRegularExpression>
 
 #include <utility>
 
 namespace velmar {
-
-namespace {
-
-// The charset parameter of a Content-Type header ("text/html; charset=ISO-8859-1"), or "".
-std::string CharsetOf(const QByteArray& contentType) {
-    for (const QByteArray& part : contentType.split(';')) {
-        const QByteArray item = part.trimmed();
-        if (item.size() > 8 && item.left(8).toLower() == "charset=") {
-            QByteArray name = item.mid(8).trimmed();
-            if (name.size() >= 2 && (name.front() == '"' || name.front() == '\''))
-                name = name.mid(1, name.size() - 2);
-            return name.toStdString();
-        }
-    }
-    return {};
-}
-
-} // namespace
 
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), nam_(new QNetworkAccessManager(this)) {
     // Proxy settings of the desktop or of http_proxy / https_proxy / no_proxy, as a browser would.
@@ -35,34 +16,38 @@ PageFetcher::PageFetcher(QObject* parent) : QObject(parent), nam_(new QNetworkAc
 }
 
 PageFetcher::~PageFetcher() {
-    generation_++;
     if (QNetworkReply* reply = detach()) {
         reply->abort();
         delete reply;
     }
 }
 
+QUrl PageFetcher::ReadUrl(const std::string& text) {
+    QString address = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed();
+    // A scheme is a letter, then letters, digits, "+", "-" or ".", then ":"; but "name:8080" is
+    // a host with its port.
+    static const QRegularExpression scheme(
+        QStringLiteral(R"(^[A-Za-z][A-Za-z0-9+.\-]*:(?![0-9]+(?:[/?#]|$)))"));
+    if (address.startsWith(QLatin1String("//")))
+        address.prepend(QLatin1String("http:"));
+    else if (!scheme.match(address).hasMatch())
+        address.prepend(QLatin1String("http://"));
+    return QUrl(address, QUrl::TolerantMode);
+}
+
 void PageFetcher::Navigate(const std::string& url) {
     Stop();
-
-    const QUrl target(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size())).trimmed(),
-                      QUrl::TolerantMode);
+    const QUrl target = ReadUrl(url);
     const QString scheme = target.scheme().toLower();
     if (!target.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        target.host().isEmpty()) {
-        // Nothing to load; the caller still hears of it, but never from inside this call.
-        rejectPending_ = true;
-        const unsigned long generation = generation_;
-        QTimer::singleShot(0, this, [this, generation] {
-            if (generation != generation_ || !rejectPending_)
-                return;
-            rejectPending_ = false;
-            deliver(std::nullopt);
-        });
-        return;
-    }
+        target.host().isEmpty())
+        return; // refused: nothing is loaded, and nothing is ever reported
+    refreshes_ = 0;
+    start(target);
+}
 
+void PageFetcher::start(const QUrl& target) {
     QNetworkRequest request(target);
     // Follow redirects as a browser does, except from https down to http.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -88,8 +73,6 @@ void PageFetcher::Navigate(const std::string& url) {
 }
 
 void PageFetcher::Stop() {
-    generation_++;
-    rejectPending_ = false;
     if (QNetworkReply* reply = detach()) {
         // abort() emits finished from inside the call; the reply is already disconnected and
         // forgotten, so that signal reaches nobody.
@@ -116,7 +99,6 @@ void PageFetcher::readSome(QNetworkReply* reply) {
 
     // The first MiB is all that is searched: end the transfer and take what has come.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const std::string charset = CharsetOf(reply->rawHeader("Content-Type"));
     detach();
     reply->abort();
     reply->deleteLater();
@@ -124,7 +106,7 @@ void PageFetcher::readSome(QNetworkReply* reply) {
     if (status < 200 || status > 299)
         deliver(std::nullopt);
     else
-        deliver(VisibleText(page.toStdString(), charset));
+        arrived(reply, page);
 }
 
 void PageFetcher::finished(QNetworkReply* reply) {
@@ -147,8 +129,31 @@ void PageFetcher::finished(QNetworkReply* reply) {
         deliver(std::nullopt);
         return;
     }
-    const std::string charset = CharsetOf(reply->rawHeader("Content-Type"));
-    deliver(VisibleText(page.toStdString(), charset));
+    arrived(reply, page);
+}
+
+void PageFetcher::arrived(QNetworkReply* reply, const QByteArray& page) {
+    const PageText text =
+        ReadPage(page.toStdString(), reply->rawHeader("Content-Type").toStdString());
+    if (!text.refresh.empty() && refreshes_ < MaxRefreshes) {
+        // Followed at once: nothing is shown meanwhile, and the caller's time-out bounds the
+        // whole load. A refresh of the page itself is a reload and gives nothing new; as with
+        // redirects, a refresh from https down to http is not followed.
+        const QUrl here = reply->url();
+        const QUrl next =
+            here.resolved(QUrl(QString::fromStdString(text.refresh), QUrl::TolerantMode));
+        const QString scheme = next.scheme().toLower();
+        const bool allowed =
+            next.isValid() && !next.host().isEmpty() &&
+            (scheme == QLatin1String("https") ||
+             (scheme == QLatin1String("http") && here.scheme().toLower() == QLatin1String("http")));
+        if (allowed && next.adjusted(QUrl::RemoveFragment) != here.adjusted(QUrl::RemoveFragment)) {
+            ++refreshes_;
+            start(next);
+            return;
+        }
+    }
+    deliver(text.text);
 }
 
 void PageFetcher::failed(QNetworkReply* reply) {

@@ -2,9 +2,13 @@
 // Fetches the public-address page without blocking the UI thread and hands its visible text
 // back on the UI thread. It stands where a browser control would: Navigate starts a load, Stop
 // cancels it (no completion follows for a cancelled load), and OnDocumentComplete reports the
-// outcome.
+// outcome. Like a browser it follows HTTP redirects and a page's refresh declaration to another
+// address; scripts are not run, so a page whose text a script writes shows none of it.
+#include "address/VisibleText.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -20,42 +24,45 @@ class PageFetcher : public QObject {
 public:
     static constexpr qint64 MaxPageBytes = 1024 * 1024;
     static constexpr int MaxRedirects = 5;
+    // Refresh declarations followed in one load; the page that declares one more is the result.
+    static constexpr int MaxRefreshes = 5;
 
     explicit PageFetcher(QObject* parent = nullptr);
     ~PageFetcher() override;
 
     // Starts loading `url` (an earlier load still running is cancelled first). Returns at once.
+    // An address without a scheme ("example.org/ip", "127.0.0.1:8080/ip") is read as http, as a
+    // browser's address bar reads it. A URL that can not be loaded (another scheme, no host) is
+    // refused: nothing is loaded and no completion ever follows, so the caller's time-out ends
+    // the wait.
     void Navigate(const std::string& url);
     // Cancels the running load, if any.
     void Stop();
-    // True from Navigate until its completion is delivered or Stop cancels it.
-    bool loading() const { return reply_ != nullptr || rejectPending_; }
+    // True while a load is running (not for a refused URL).
+    bool loading() const { return reply_ != nullptr; }
 
-    // Called once per finished load with the page's visible text (markup, scripts, styles and
-    // comments removed, entities decoded, UTF-8), or nullopt when no usable document came back
-    // (no response, an HTTP status outside 200-299, a URL that is not http or https).
+    // `text` as a URL the way a browser's address bar reads it: http when no scheme is given.
+    static QUrl ReadUrl(const std::string& text);
+
+    // Called once per finished load with the page's visible text (see PageText), or nullopt
+    // when no usable document came back (no response, an HTTP status outside 200-299).
     std::function<void(std::optional<std::string> visibleText)> OnDocumentComplete;
 
 private:
+    void start(const QUrl& target);
     void finished(QNetworkReply* reply);
     void failed(QNetworkReply* reply);
     void readSome(QNetworkReply* reply);
+    // A page has come (whole or cut off at MaxPageBytes): follow its refresh or deliver its text.
+    void arrived(QNetworkReply* reply, const QByteArray& page);
     // Forgets the running reply without letting any of its signals count as a completion.
     QNetworkReply* detach();
     void deliver(std::optional<std::string> visibleText);
 
     QNetworkAccessManager* nam_;
     QNetworkReply* reply_ = nullptr;
-    QByteArray body_;              // the page as read so far, at most MaxPageBytes
-    bool rejectPending_ = false;   // a refused URL whose nullopt is still to be delivered
-    unsigned long generation_ = 0; // bumped by every Navigate and Stop
+    QByteArray body_;   // the page as read so far, at most MaxPageBytes
+    int refreshes_ = 0; // refresh declarations followed in this load
 };
-
-// The visible text of an HTML document, as a browser's body.innerText would give it: block
-// elements and <br> separate lines, so text in neighbouring blocks never runs together.
-// The bytes are read in `charset` when it is given (the charset of the Content-Type header), else
-// as the page itself declares (byte-order mark, <meta charset>), else as UTF-8.
-std::string VisibleText(const std::string& html);
-std::string VisibleText(const std::string& html, const std::string& charset);
 
 } // namespace velmar

@@ -3,6 +3,9 @@
 // connection and never answers; the window is switched to the Server role (which starts the
 // refresh, with IpTimeout 4000) while a 1 ms timer records the gaps between its ticks.
 // Goal: no gap over 20 ms during the first 3 s of the lookup.
+// Then the memory a lookup adds: resident memory before any lookup, and after lookups of an
+// answering page (a small one, as address pages are, and a mebibyte of words that the page-text
+// bounds cut), with the number of child processes. Goal: at most a few MiB and no process.
 // Also times TPowersock::LocalIP(), which the refresh calls on the UI thread.
 #include "address/PageLoader.h"
 #include "app/Launchform.h"
@@ -10,6 +13,7 @@
 #include "bench/BenchSupport.h"
 #include "platform/toolkit/RadioGroup.h"
 #include "sockets/Psock.h"
+#include "tests/support/HttpStandIn.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -18,7 +22,15 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <QLineEdit>
+
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace velmar;
@@ -41,6 +53,46 @@ public:
     int accepted = 0;
     qint64 requestBytes = 0;
 };
+
+long statusKb(const char* name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(name) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    }
+    return -1;
+}
+
+// Resident kB of the mappings of files whose path holds `part` (smaps).
+long mappedRssKb(const char* part) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool counting = false;
+    long kb = 0;
+    while (std::getline(smaps, line)) {
+        if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+            line.find('-') < line.find(' '))
+            counting = line.find(part) != std::string::npos;
+        else if (counting && line.rfind("Rss:", 0) == 0)
+            kb += std::strtol(line.c_str() + 4, nullptr, 10);
+    }
+    return kb;
+}
+
+// Processes whose parent is this one.
+int childProcesses() {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state;
+        long ppid = 0;
+        if (stat >> pid >> name >> state >> ppid && ppid == ::getpid())
+            ++n;
+    }
+    return n;
+}
 
 const char* verdict(bool ok) {
     return ok ? "PASS" : "FAIL";
@@ -68,6 +120,7 @@ int main(int argc, char** argv) {
     TsrvTestForm testForm;
     form.setServerTestForm(&testForm);
     form.show();
+    const long rssBeforeAnyLookup = statusKb("VmRSS");
     if (form.browser->loading()) {
         std::fprintf(stderr, "lookup_bench: a lookup started before the measurement\n");
         return 1;
@@ -138,6 +191,65 @@ int main(int argc, char** argv) {
     else
         std::printf("message \"%s\" %.1f ms after the start (IpTimeout 4000)\n",
                     dialogs.messages.front().c_str(), msBetween(lookupStart, messageAt));
+
+    // The memory of lookups that find a page.
+    {
+        test::HttpStandIn pages;
+        pages.answers["/small"] = test::HttpStandIn::page(
+            "<!DOCTYPE html><html><head><title>Ihre IP</title><style>.ad { display: none } "
+            "p { margin: 1em }</style></head><body><h1>Ihre IP-Adresse</h1><p class=ad>10.0.0.1"
+            "</p><p>Ihre IP: <b>84.133.2.17</b></p><p><a href='/'>Startseite</a></p></body>"
+            "</html>");
+        QByteArray words;
+        while (words.size() < 1024 * 1024)
+            words += "<span>Wort</span> ";
+        pages.answers["/big"] = test::HttpStandIn::page("<body>84.133.2.17 " + words + "</body>");
+        const auto lookUp = [&](const char* path) {
+            openLauncherKey().writeString(
+                ValIpServerUrl, "http://127.0.0.1:" + std::to_string(pages.port()) + path);
+            dialogs.messages.clear();
+            form.acRefresh->execute();
+            QEventLoop wait;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                if (!form.webTimer->Enabled())
+                    wait.quit();
+            });
+            poll.start(5);
+            wait.exec();
+            return form.edServerInetAddr->text().toStdString();
+        };
+        const long hwmBefore = statusKb("VmHWM");
+        const std::string small = lookUp("/small");
+        const long rssSmall = statusKb("VmRSS");
+        for (int n = 0; n < 20; ++n)
+            lookUp("/small");
+        const long rssSmall20 = statusKb("VmRSS");
+        const long hwmSmall = statusKb("VmHWM");
+        const Clock::time_point bigStart = Clock::now();
+        const std::string big = lookUp("/big");
+        const double bigMs = msBetween(bigStart, Clock::now());
+        const long rssBig = statusKb("VmRSS");
+        const long hwmBig = statusKb("VmHWM");
+        const int children = childProcesses();
+        // The page text's share: the engine's libraries and what repeated lookups keep.
+        const long engineKb = mappedRssKb("/liblitehtml.so") + mappedRssKb("/libgumbo.so");
+        std::printf("memory: VmRSS before any lookup %ld kB; after the first page lookup %ld kB "
+                    "(+%ld kB: Qt Network, its libraries and the network module loaded; found "
+                    "%s), after 20 more %ld kB; VmHWM %ld -> %ld kB\n",
+                    rssBeforeAnyLookup, rssSmall, rssSmall - rssBeforeAnyLookup, small.c_str(),
+                    rssSmall20, hwmBefore, hwmSmall);
+        std::printf("memory: resident litehtml %ld kB, gumbo %ld kB, the network module %ld kB, "
+                    "Qt Network %ld kB; child processes %d  goal: page text (litehtml, gumbo, "
+                    "growth over 20 lookups) <= 4096 kB and no process: %s\n",
+                    mappedRssKb("/liblitehtml.so"), mappedRssKb("/libgumbo.so"),
+                    mappedRssKb("/velmar-network.so"), mappedRssKb("/libQt6Network.so"), children,
+                    verdict(engineKb + (rssSmall20 - rssSmall) <= 4096 && children == 0));
+        std::printf("memory: a 1 MiB page of words (found %s, %.1f ms from refresh to "
+                    "completion): VmRSS %ld kB after, VmHWM %ld kB (+%ld kB over the small page's "
+                    "peak)\n",
+                    big.c_str(), bigMs, rssBig, hwmBig, hwmBig - hwmSmall);
+    }
 
     // LocalIP on its own.
     {

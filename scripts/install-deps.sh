@@ -8,7 +8,8 @@ set -euo pipefail
 build_packages=(
     build-essential cmake pkg-config        # compiler and build
     qt6-base-dev libgl-dev                  # Qt 6 Widgets, Network (libgl-dev: Qt's CMake files want it)
-    libsqlite3-dev libpcre2-dev libxml2-dev # the registry store, dotted-quad matching, page text
+    libsqlite3-dev libpcre2-dev             # the registry store, dotted-quad matching
+    liblitehtml-dev                         # the visible text of the address page (CSS engine)
     librsvg2-bin                            # renders the icon's PNG sizes from its SVG
     fonts-dejavu-core fonts-liberation2     # the window font (Arial widths) and a fallback
     xvfb xauth x11-utils imagemagick        # run.sh without a display: a virtual one, a screenshot
@@ -34,13 +35,14 @@ if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
     cat >&2 <<'TEXT'
 This system has no apt-get, so nothing is installed here. Please install yourself:
   to build and run: a C++20 compiler, CMake 3.25 or newer, pkg-config, Qt 6 (Base: Widgets,
-    Network), SQLite 3, PCRE2 (with libpcre2-posix), libxml2, rsvg-convert, the Liberation or
+    Network), SQLite 3, PCRE2 (with libpcre2-posix), litehtml 0.6 (later versions changed its
+    interface) with gumbo, rsvg-convert, the Liberation or
     DejaVu fonts, the mingw-w64 C compiler for x86_64 (and Wine to play); without a display
     also Xvfb, xauth, xwininfo and ImageMagick.
     Fedora: gcc-c++ cmake pkgconf-pkg-config qt6-qtbase-devel sqlite-devel pcre2-devel
-            libxml2-devel librsvg2-tools liberation-sans-fonts dejavu-sans-fonts mingw64-gcc wine
+            litehtml-devel librsvg2-tools liberation-sans-fonts dejavu-sans-fonts mingw64-gcc wine
             xorg-x11-server-Xvfb xorg-x11-xauth xwininfo ImageMagick
-    Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 libxml2 librsvg ttf-liberation
+    Arch:   base-devel cmake pkgconf qt6-base sqlite pcre2 litehtml librsvg ttf-liberation
             ttf-dejavu mingw-w64-gcc wine xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
   for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
     its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file, Wine

@@ -182,19 +182,47 @@ TEST_F(PageFetcherTest, CompressedPageThatQtRefusesEndsTheLoad) {
     EXPECT_EQ(FindFirstMatch(*page, DottedQuadPattern), "84.133.2.17");
 }
 
-TEST_F(PageFetcherTest, UrlsThatAreNotHttpAreRefusedLater) {
+TEST_F(PageFetcherTest, UrlsThatCanNotBeLoadedGiveNoCompletion) {
     for (const std::string url : {"ftp://127.0.0.1/x", "file:///etc/hostname", "",
-                                  "data:text/html,1.2.3.4", "http://", "not a url"}) {
-        results.clear();
+                                  "data:text/html,1.2.3.4", "http://", "not a url", "localhost:"}) {
         fetcher.Navigate(url);
-        EXPECT_TRUE(results.empty()) << url; // never from inside Navigate
-        EXPECT_TRUE(fetcher.loading()) << url;
-        ASSERT_TRUE(test::processUntil([&] { return !results.empty(); })) << url;
-        EXPECT_EQ(results.size(), 1u) << url;
-        EXPECT_EQ(results[0], std::nullopt) << url;
-        EXPECT_FALSE(fetcher.loading());
+        EXPECT_FALSE(fetcher.loading()) << url;
     }
+    test::processFor(200);
+    EXPECT_TRUE(results.empty());
     EXPECT_TRUE(server.requests.empty());
+}
+
+TEST_F(PageFetcherTest, AddressWithoutASchemeIsHttp) {
+    const std::string port = std::to_string(server.port());
+    EXPECT_EQ(Fetch("127.0.0.1:" + port + "/page"),
+              std::optional<std::string>("Ihre IP: 84.133.2.17"));
+    EXPECT_EQ(Fetch("  localhost:" + port + "/second"),
+              std::optional<std::string>("Ihre IP: 10.20.30.40"));
+    EXPECT_EQ(PageFetcher::ReadUrl("example.org/ip.php").toString(),
+              QStringLiteral("http://example.org/ip.php"));
+    EXPECT_EQ(PageFetcher::ReadUrl("HTTPS://example.org").scheme(), QStringLiteral("https"));
+}
+
+TEST_F(PageFetcherTest, RefreshToAnotherPageIsFollowed) {
+    const auto refreshTo = [](const QByteArray& target) {
+        return test::HttpStandIn::page("<head><meta http-equiv=refresh content='0; url=" + target +
+                                       "'></head><body>Bitte warten 10.0.0.1</body>");
+    };
+    server.answers["/wait"] = refreshTo("page#top");
+    server.answers["/self"] = refreshTo("/self");
+    server.answers["/loop"] = refreshTo("/loop2");
+    server.answers["/loop2"] = refreshTo("/loop");
+    server.answers["/plain"] = test::HttpStandIn::response(200, "OK", "<!-- 84.133.2.28 -->",
+                                                           "Content-Type: text/plain\r\n")
+                                   .replace("Content-Type: text/html\r\n", "");
+    EXPECT_EQ(Fetch(server.url("/wait")), std::optional<std::string>("Ihre IP: 84.133.2.17"));
+    EXPECT_EQ(server.requests, (std::vector<QByteArray>{"/wait", "/page"}));
+    EXPECT_EQ(Fetch(server.url("/self")), std::optional<std::string>("Bitte warten 10.0.0.1"));
+    server.requests.clear();
+    EXPECT_EQ(Fetch(server.url("/loop")), std::optional<std::string>("Bitte warten 10.0.0.1"));
+    EXPECT_EQ(server.requests.size(), 1u + PageFetcher::MaxRefreshes);
+    EXPECT_EQ(Fetch(server.url("/plain")), std::optional<std::string>("<!-- 84.133.2.28 -->"));
 }
 
 TEST_F(PageFetcherTest, StopOfASilentServerGivesNoCompletion) {

@@ -1,5 +1,5 @@
 #include "address/DottedQuad.h"
-#include "address/PageFetcher.h"
+#include "address/VisibleText.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,62 @@ TEST(VisibleText, HiddenPartsAreNotSeen) {
     const std::string text = VisibleText(page);
     EXPECT_EQ(Quad(text), "84.133.2.17");
     EXPECT_EQ(text, "linkIhre IP: 84.133.2.17");
+}
+
+TEST(VisibleText, TextThePageHidesIsNotSearched) {
+    // Each decoy would win, or glue onto the real address, if it were searched.
+    const char* const pages[] = {
+        "<span style='display:none'>10.0.0.1</span>84.133.2.17",
+        "<span style='visibility:hidden'>10.0.0.1</span>84.133.2.17",
+        "<span hidden>10.0.0.1</span>84.133.2.17",
+        "<style>.x { display: none }</style><span class=x>10.0.0.1</span>84.133.2.17",
+        "<style>#a b { visibility: hidden }</style><p id=a><b>10.0.0.1</b>84.133.2.17</p>",
+        "<div style='display:none'><p>10.0.0.1</p></div>84.133.2.17",
+    };
+    for (const char* page : pages)
+        EXPECT_EQ(VisibleText(page), "84.133.2.17") << page;
+    // What the page shows again inside a hidden part is seen.
+    EXPECT_EQ(VisibleText("<div style='visibility:hidden'>1.1.1.1 <b style='visibility:visible'>"
+                          "84.133.2.17</b></div>"),
+              "84.133.2.17");
+}
+
+TEST(VisibleText, DisplayDecidesWhatIsALine) {
+    EXPECT_EQ(VisibleText("<div style='display:inline'>84</div>.133.2.17"), "84.133.2.17");
+    EXPECT_EQ(VisibleText("<style>i { display: block }</style>84.133.2.17<i>5</i>"),
+              "84.133.2.17\n5");
+    EXPECT_EQ(VisibleText("<p style='white-space:pre'>a  b</p><p style='white-space:pre-line'>c"
+                          "  d\ne</p>"),
+              "a  b\nc d\ne");
+}
+
+TEST(VisibleText, PlainTextPagesAreText) {
+    EXPECT_EQ(ReadPage("<!-- 84.133.2.28 -->\r\n<b>x</b>", "text/plain; charset=utf-8").text,
+              "<!-- 84.133.2.28 -->\n<b>x</b>");
+    EXPECT_EQ(ReadPage("F\xfcr 1.2.3.4", "Text/Plain;charset=\"ISO-8859-1\"").text,
+              "F\xc3\xbcr 1.2.3.4");
+    EXPECT_EQ(ReadPage("<!-- 84.133.2.28 --><b>1.2.3.4</b>", "text/html").text, "1.2.3.4");
+    EXPECT_EQ(ReadPage("<!-- 84.133.2.28 --><b>1.2.3.4</b>", "").text, "1.2.3.4");
+}
+
+TEST(VisibleText, RefreshDeclarations) {
+    const auto refresh = [](const std::string& content) {
+        return ReadPage("<head><meta http-equiv='Refresh' content=\"" + content + "\"></head>x", "")
+            .refresh;
+    };
+    EXPECT_EQ(refresh("0; url=/next"), "/next");
+    EXPECT_EQ(refresh("5;URL='http://a.example/b c'"), "http://a.example/b c");
+    EXPECT_EQ(refresh("3 , next.html "), "next.html");
+    EXPECT_EQ(refresh("1.5;url = 'x'y"), "x");
+    EXPECT_EQ(refresh("60"), "");     // a reload of the page itself
+    EXPECT_EQ(refresh("url=/x"), ""); // no time: not a refresh
+    EXPECT_EQ(refresh("5x;url=/x"), "");
+    EXPECT_EQ(ReadPage("<body><noscript><meta http-equiv=refresh content='0;url=/n'></noscript>"
+                       "<meta http-equiv=refresh content='0;url=/b'>",
+                       "")
+                  .refresh,
+              "/b");
+    EXPECT_EQ(ReadPage("<meta http-equiv=refresh content='0;url=/n'>", "text/plain").refresh, "");
 }
 
 TEST(VisibleText, ScriptTextIsNotEndedByMarkupInsideIt) {
@@ -86,7 +142,22 @@ TEST(VisibleText, InlineMarkupJoinsAsTheBrowserShowsIt) {
 TEST(VisibleText, BrokenMarkupStillGivesText) {
     EXPECT_EQ(Quad(VisibleText("<html><body><div><p>IP <b>84.133.2.17")), "84.133.2.17");
     EXPECT_EQ(Quad(VisibleText("<<<>>> 84.133.2.17 </div></span>")), "84.133.2.17");
-    EXPECT_EQ(Quad(VisibleText(std::string("1.2.3.4\0<b>x", 12))), "1.2.3.4");
+    EXPECT_EQ(VisibleText(std::string("1.2.3.4\0<b>x", 12)), "1.2.3.4\xef\xbf\xbdx");
+    // Nesting far deeper than any page's: what comes before it is read (and the read ends).
+    std::string deep = "<p>84.133.2.17</p>";
+    for (int n = 0; n < 100000; ++n)
+        deep += "<div><span>";
+    EXPECT_EQ(VisibleText(deep + "10.0.0.1"), "84.133.2.17");
+    std::string wide = "<p>84.133.2.17</p>";
+    for (int n = 0; n < 50000; ++n)
+        wide += "<b>w</b> ";
+    EXPECT_EQ(VisibleText(wide + "10.0.0.1").find("10.0.0.1"), std::string::npos);
+    std::string words;
+    for (int n = 0; n < 50000; ++n)
+        words += "w ";
+    for (const char* open : {"<textarea>", "<plaintext>"})
+        EXPECT_EQ(VisibleText(open + words + "10.0.0.1").find("10.0.0.1"), std::string::npos)
+            << open;
 }
 
 TEST(VisibleText, CharacterSets) {

@@ -49,8 +49,9 @@ TEST_F(Address, PageWithAnAddressFillsTheInternetField) {
 
 TEST_F(Address, OnlyTheFirstVisibleAddressCounts) {
     http.answers["/ip"] = HttpStandIn::page(
-        "<html><head><title>1.1.1.1</title><script>var a='2.2.2.2';</script></head><body>"
-        "<!-- 3.3.3.3 --><a href='http://4.4.4.4/'>Adresse</a><div>84.133.2.17</div>5"
+        "<html><head><title>1.1.1.1</title><script>var a='2.2.2.2';</script>"
+        "<style>.x { display: none }</style></head><body><!-- 3.3.3.3 -->"
+        "<a href='http://4.4.4.4/'>Adresse</a><div><span class=x>10.0.0.1</span>84.133.2.17</div>5"
         "<p>10.0.0.1</p></body></html>");
     TMainForm& w = open();
     becomeHost(http.url("/ip"));
@@ -78,6 +79,21 @@ TEST_F(Address, ErrorStatusAndClosedPortMeanNoContact) {
     ASSERT_TRUE(lookupEnded());
     EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Kann Web-Server nicht kontaktieren",
                                                           "Kann Web-Server nicht kontaktieren"}));
+}
+
+TEST_F(Address, RefusedUrlIsEndedByTheTimeOutAndNoSchemeMeansHttp) {
+    launcherKey().writeInteger(ValIpTimeout, 200);
+    TMainForm& w = open();
+    becomeHost("ftp://127.0.0.1/ip");
+    EXPECT_TRUE(w.webTimer->Enabled());
+    ASSERT_TRUE(processUntil([&] { return !dialogs.messages.empty(); }));
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Web-Server antwortet nicht!"});
+    http.answers["/ip"] = HttpStandIn::page("Ihre IP: 84.133.2.17");
+    launcherKey().writeString(ValIpServerUrl, "127.0.0.1:" + std::to_string(http.port()) + "/ip");
+    ASSERT_TRUE(w.acRefresh->execute());
+    ASSERT_TRUE(lookupEnded());
+    EXPECT_EQ(w.edServerInetAddr->text(), QString("84.133.2.17"));
+    EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 TEST_F(Address, SilentServerTimesOutOnceAndNoLateCompletionFollows) {

@@ -113,7 +113,7 @@ TEST_F(Launcher, FirstStartShowsTheWholeWindowInItsInitialState) {
     EXPECT_EQ(o.find("ERROR"), std::string::npos) << o;
     // Nothing was looked up, so the network machinery is not loaded; nor are image readers, as
     // no window system asked for the icon's pictures.
-    EXPECT_NE(o.find("mapped.network=0\nmapped.xml=0\nmapped.module=0\nmapped.imageplugins=0\n"),
+    EXPECT_NE(o.find("mapped.network=0\nmapped.html=0\nmapped.module=0\nmapped.imageplugins=0\n"),
               std::string::npos)
         << o;
     // The stored choices of a first start.
@@ -130,8 +130,8 @@ TEST_F(Launcher, StoredHostRoleLoadsTheNetworkModuleAtStartUp) {
     const Outcome r = launcher("report");
     EXPECT_EQ(r.status, 0);
     // The public-address lookup starts while the window is made: the module and Qt Network
-    // come with it, libxml2 too (the module needs it for the page text).
-    EXPECT_NE(r.out.find("mapped.network=1\nmapped.xml=1\nmapped.module=1\n"), std::string::npos)
+    // come with it, litehtml too (the module needs it for the page text).
+    EXPECT_NE(r.out.find("mapped.network=1\nmapped.html=1\nmapped.module=1\n"), std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
 }

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds a fuzzer straight from the sources with clang's libFuzzer and runs it: the server-reply
-# reader (reply, the default), the .reg file reader of velmar-reg (regfile) or the reader of a
-# Wine prefix's registry file (wineregistry; it needs Qt Core, found with pkg-config).
-# Usage: tests/fuzz/run.sh [seconds] [reply|regfile|wineregistry]   (default 20 seconds, reply)
+# reader (reply, the default), the .reg file reader of velmar-reg (regfile), the visible text
+# of a fetched page (page) or the reader of a Wine prefix's registry file (wineregistry; it
+# needs Qt Core, found with pkg-config).
+# Usage: tests/fuzz/run.sh [seconds] [reply|regfile|page|wineregistry]   (default 20 seconds, reply)
 set -eu
 
 seconds="${1:-20}"
@@ -55,6 +56,31 @@ REG
     cd "$out"
     exec ./read_reg_file_fuzz -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
         regfile-corpus
+fi
+
+if [ "$target" = page ]; then
+    mkdir -p "$out/page-corpus"
+    # litehtml and Qt come from the system (not instrumented); the sanitizers watch this
+    # project's code and every allocation.
+    # shellcheck disable=SC2046
+    "$cxx" -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined \
+        -fno-sanitize-recover=undefined -I"$root" -isystem /usr/include/litehtml -DLITEHTML_UTF8 \
+        $(pkg-config --cflags Qt6Core) "$here/ReadPageFuzz.cpp" "$root/address/VisibleText.cpp" \
+        -llitehtml -lgumbo $(pkg-config --libs Qt6Core) -o "$out/read_page_fuzz"
+    # Seed corpus (the first byte picks the Content-Type): hidden parts by attribute, style and
+    # class, inline and block display, tables, white space, a refresh, a declared charset,
+    # scripts and comments, plain text, and deep nesting.
+    page() { printf "$2" >"$out/page-corpus/$1"; }
+    page hidden '\001<html><head><style>.x{display:none} p b{visibility:hidden}</style></head><body><span class=x>1.1.1.1</span><p hidden>2</p><p><b>3</b><i style="visibility:visible">4</i></p><div style="display:inline">84</div>.133.2.17</body></html>'
+    page table '\001<table><caption>c</caption><tr><td>1<td>2<tr><th nowrap>3</table><ul><li>a<li>b</ul><pre>x  y\n z</pre><br><p style="white-space:pre-line">a  b\nc</p>'
+    page refresh '\000<head><meta http-equiv=refresh content="0; URL=\x27/next\x27"><meta charset=iso-8859-1></head><noscript><meta http-equiv=refresh content=1></noscript>\344'
+    page script '\003<script>document.write("<p>1.2.3.4</p><!--")</script><!-- 5.6.7.8 --><textarea>9</textarea><title>t</title>&#56;4&amp;&lt;b&gt;'
+    page plain '\002<!-- 84.133.2.28 -->\r\nline\rend\000x'
+    page utf16 '\004<\000b\000>\000x\000'
+    page deep "\001$(i=0; while [ $i -lt 300 ]; do printf '<div><b>'; i=$((i + 1)); done)x"
+    cd "$out"
+    exec ./read_page_fuzz -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
+        page-corpus
 fi
 
 if [ "$target" = wineregistry ]; then

@@ -1,7 +1,7 @@
-// When the store's writes reach the disk. This test program carries its own fdatasync() and
-// pwrite64() (the calls SQLite makes to write and sync its files); they note every call on a
-// file of the store and then do the real work, so the tests see the order of writes and syncs
-// as the disk does.
+// When the store's writes reach the disk, and what an open reads. This test program carries its
+// own fdatasync(), pwrite64() and pread64() (the calls SQLite makes to sync, write and read its
+// files); they note every call on a file of the store and then do the real work, so the tests
+// see the order of writes and syncs as the disk does.
 #include "platform/registry/RegistryBackend.h"
 #include "settings/Registry.h"
 #include "tests/registry/StoreValues.h"
@@ -19,7 +19,7 @@
 namespace {
 
 struct DiskCall {
-    char kind; // 'W' write, 'S' sync
+    char kind; // 'W' write, 'S' sync, 'R' read
     std::string file;
 };
 
@@ -49,6 +49,13 @@ extern "C" ssize_t pwrite64(int fd, const void* buf, size_t n, off64_t offset) {
     note('W', fd);
     static auto real = reinterpret_cast<ssize_t (*)(int, const void*, size_t, off64_t)>(
         dlsym(RTLD_NEXT, "pwrite64"));
+    return real(fd, buf, n, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
+    note('R', fd);
+    static auto real =
+        reinterpret_cast<ssize_t (*)(int, void*, size_t, off64_t)>(dlsym(RTLD_NEXT, "pread64"));
     return real(fd, buf, n, offset);
 }
 
@@ -94,6 +101,19 @@ void expectSyncedBeforeReturn(const std::vector<DiskCall>& cs) {
     }
     EXPECT_GE(lastWrite, 0) << describe(cs);
     EXPECT_GT(lastSync, lastWrite) << describe(cs);
+}
+
+// The file itself is synced before the first write to the log (so the log never outlives it).
+void expectFileSyncedBeforeTheLog(const std::vector<DiskCall>& cs) {
+    int fileSynced = -1, firstLogWrite = -1;
+    for (int i = static_cast<int>(cs.size()) - 1; i >= 0; --i) {
+        if (cs[i].kind == 'S' && cs[i].file == "registry.db")
+            fileSynced = i;
+        if (cs[i].kind == 'W' && cs[i].file == "registry.db-wal")
+            firstLogWrite = i;
+    }
+    EXPECT_GE(fileSynced, 0) << describe(cs);
+    EXPECT_LT(fileSynced, firstLogWrite) << describe(cs);
 }
 
 TEST(DurableWrites, ACommittedWriteIsOnTheDiskBeforeTheCallReturns) {
@@ -152,6 +172,8 @@ TEST(DurableWrites, AStartThatChangesNothingWritesAndSyncsNothing) {
         reg.closeKey();
     });
     for (const auto& c : cs) {
+        if (c.kind == 'R')
+            continue;
         EXPECT_NE(c.kind, 'S') << describe(cs);
         EXPECT_NE(c.file, "registry.db") << describe(cs);
         EXPECT_NE(c.file, "registry.db-wal") << describe(cs);
@@ -179,20 +201,21 @@ TEST(DurableWrites, ANewFileAndItsDefaultsReachTheDiskWithTheFirstSyncedCommit) 
     // Committed all the same: another program sees the defaults.
     EXPECT_TRUE(openHiveStore(file)->keyExists(Hive::CurrentUser, LauncherKey + "\\Installations"));
 
+    // Another program's commit (velmar-reg while the window is open) leaves the file durable as
+    // well, though it did not make the file.
+    const auto other = diskCallsOf([&] {
+        auto velmarReg = openHiveStore(file);
+        ASSERT_TRUE(velmarReg->writeValue(Hive::CurrentUser, LauncherKey, text("GAMEPATH", "C:")));
+    });
+    expectSyncedBeforeReturn(other);
+    expectFileSyncedBeforeTheLog(other);
+
     const auto choice = diskCallsOf([&] {
         ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey,
                                       {"GameType", RegDword, {1, 0, 0, 0}}));
     });
     expectSyncedBeforeReturn(choice);
-    int fileSynced = -1, firstLogWrite = -1;
-    for (int i = static_cast<int>(choice.size()) - 1; i >= 0; --i) {
-        if (choice[i].kind == 'S' && choice[i].file == "registry.db")
-            fileSynced = i;
-        if (choice[i].kind == 'W' && choice[i].file == "registry.db-wal")
-            firstLogWrite = i;
-    }
-    EXPECT_GE(fileSynced, 0) << describe(choice);
-    EXPECT_LT(fileSynced, firstLogWrite) << describe(choice);
+    expectFileSyncedBeforeTheLog(choice);
 
     // Once is enough, and the group's way does not linger: the next commit syncs the log alone.
     const auto next = diskCallsOf([&] {
@@ -202,6 +225,52 @@ TEST(DurableWrites, ANewFileAndItsDefaultsReachTheDiskWithTheFirstSyncedCommit) 
     expectSyncedBeforeReturn(next);
     for (const auto& c : next)
         EXPECT_NE(c.file, "registry.db") << describe(next);
+}
+
+// An open reads every page (the whole check) only when the file changed since its last check
+// that passed, or a program left its log behind; otherwise the pages it needs.
+TEST(DurableWrites, AnOpenChecksEveryPageOnlyOfAFileThatChanged) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        RegistryTransaction group(*store);
+        ASSERT_TRUE(store->createKey(Hive::CurrentUser, LauncherKey));
+        for (int i = 0; i < 6000; ++i)
+            ASSERT_TRUE(store->createKey(Hive::CurrentUser, "Software\\K" + std::to_string(i)));
+        ASSERT_TRUE(store->writeValue(Hive::CurrentUser, LauncherKey, text("A", "a")));
+        ASSERT_TRUE(group.commit());
+    }
+    const auto changedAt = std::filesystem::last_write_time(file);
+    // Until the file system's clock has moved on from that change (a check in the same tick
+    // could miss a change later in it, and is not remembered).
+    const std::string tick = dir.path() + "/tick";
+    do
+        test::writeFile(tick, "");
+    while (std::filesystem::last_write_time(tick) <= changedAt);
+    const auto reads = [&] {
+        std::size_t n = 0;
+        for (const auto& c : diskCallsOf([&] {
+                 EXPECT_TRUE(openHiveStore(file)->readValue(Hive::CurrentUser, LauncherKey, "A"));
+             }))
+            n += c.kind == 'R' && c.file == "registry.db";
+        return n;
+    };
+    const std::size_t pages = std::filesystem::file_size(file) / 4096;
+    ASSERT_GT(pages, 50u);
+    EXPECT_GT(reads(), pages / 2);
+    EXPECT_LT(reads(), 10u);
+
+    // A program that ended without closing the store (its log holds a commit).
+    const pid_t pid = fork();
+    if (pid == 0) {
+        auto store = openHiveStore(file).release();
+        _exit(store->writeValue(Hive::CurrentUser, LauncherKey, text("B", "b")) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(status, 0);
+    EXPECT_GT(reads(), pages / 2);
 }
 
 // A writer killed at any moment: every write it had been told was committed is there, and of

@@ -145,6 +145,40 @@ TEST(HiveStore, AnEmptyFileBecomesTheStoreAndADamagedOneIsLeftAsItIs) {
     EXPECT_EQ(test::readFile(file), bytes);
 }
 
+// Damage found while the store is open, in pages its open did not read again: from then on
+// nothing is written to the file, not even another program's commit that a close would copy
+// into it from the log.
+TEST(HiveStore, DamageFoundWhileOpenStopsEveryWriteToTheFile) {
+    test::TempDir dir;
+    const std::string file = dir.path() + "/registry.db";
+    {
+        auto store = openHiveStore(file);
+        RegistryTransaction group(*store);
+        for (int i = 0; i < 2000; ++i)
+            ASSERT_TRUE(store->createKey(Hive::CurrentUser, "Software\\K" + std::to_string(i)));
+        ASSERT_TRUE(group.commit());
+    }
+    auto store = openHiveStore(file);
+    ASSERT_TRUE(store->keyExists(Hive::CurrentUser, "")) << store->lastError();
+    std::string bytes = test::readFile(file);
+    for (auto at = bytes.find("K1500"); at != std::string::npos; at = bytes.find("K1500", at + 1))
+        bytes[at / 4096 * 4096] = '\x7f'; // a page type no b-tree page has
+    test::writeFile(file, bytes);
+    sqlite3* other = nullptr; // its commit makes the store read its pages anew
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other, "INSERT INTO reg_values VALUES (NULL, 1, x'42', x'42', 1, x'00')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+
+    EXPECT_FALSE(store->keyExists(Hive::CurrentUser, "Software\\K1500"));
+    EXPECT_NE(store->lastError().find("is damaged"), std::string::npos) << store->lastError();
+    EXPECT_FALSE(store->writeValue(Hive::CurrentUser, "", {"A", RegSz, {'a', 0}}));
+    EXPECT_NE(store->lastError().find("is damaged"), std::string::npos) << store->lastError();
+    store.reset();
+    EXPECT_TRUE(test::readFile(file) == bytes) << "the damaged file was written to";
+}
+
 TEST(HiveStore, TheDatabaseIsNotInheritedByChildProcesses) {
     test::TempDir dir;
     const std::string file = dir.path() + "/registry.db";

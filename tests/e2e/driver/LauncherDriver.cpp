@@ -73,10 +73,10 @@ void report() {
     TMainForm* w = MainForm;
     // Painted at least once before the libraries are looked at.
     w->repaint();
-    for (const auto& [key, part] :
-         {std::pair{"mapped.network", "/libQt6Network.so"}, std::pair{"mapped.xml", "/libxml2.so"},
-          std::pair{"mapped.module", "/velmar-network.so"},
-          std::pair{"mapped.imageplugins", "/imageformats/"}})
+    for (const auto& [key, part] : {std::pair{"mapped.network", "/libQt6Network.so"},
+                                    std::pair{"mapped.html", "/liblitehtml.so"},
+                                    std::pair{"mapped.module", "/velmar-network.so"},
+                                    std::pair{"mapped.imageplugins", "/imageformats/"}})
         line(key, mapped(part) ? "1" : "0");
     line("caption", w->windowTitle());
     line("app", QApplication::applicationName());

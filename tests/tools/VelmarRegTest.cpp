@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 using namespace velmar;
@@ -258,6 +259,21 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
     // An existing file is overwritten only with /y.
     refused({"export", Key, second}, "not a terminal");
     EXPECT_EQ(test::readFile(second), bytes);
+
+    // An export that can not be written whole (here: a file size limit below it, as a full disk
+    // would) leaves the old file as it was, and no half-written one beside it.
+    const std::string command = "XDG_CONFIG_HOME='" + config.dir() + "' sh -c \"trap '' XFSZ; " +
+                                "ulimit -f 1; exec " VELMAR_BIN_DIR "/velmar-reg export " +
+                                "'HKCU\\Software\\Tobrel' '" + second + "' /y\" >/dev/null 2>&1";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(test::readFile(second), bytes);
+    for (const auto& entry : fs::directory_iterator(config.dir()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".second.reg", 0), std::string::npos);
+    // A file cut off inside a line is refused whole; nothing of it is imported.
+    test::writeFile(second, bytes.substr(0, bytes.size() / 2 & ~std::size_t(1)));
+    ok({"delete", "HKCU\\Software\\Tobrel", "/f"});
+    refused({"import", second}, "ends in the middle of a line");
+    refused({"query", Key}, "unable to find");
 }
 
 TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {

@@ -280,6 +280,13 @@ TEST_F(GameKeyFromPrefix, OddFilesNeitherHangNorFillMemoryAndSayWhatIsWrong) {
     reg.setRootKey(Hive::LocalMachine);
     EXPECT_FALSE(reg.openKey(GameKeyPath, false));
     EXPECT_NE(reg.openError().find("named pipe"), std::string::npos);
+    const std::string out = config.dir() + "/query.txt";
+    const std::string query = "XDG_CONFIG_HOME='" + config.dir() + "' WINEPREFIX='" +
+                              prefix.path() + "' " VELMAR_BIN_DIR "/velmar-reg query " +
+                              "'HKLM\\Software\\Holmgard\\VELMARTIDES' > '" + out + "' 2>&1";
+    EXPECT_NE(std::system(query.c_str()), 0);
+    EXPECT_NE(readFile(out).find("is a named pipe (FIFO), not a regular file"), std::string::npos)
+        << readFile(out);
     EXPECT_NE(defaultRegistryBackend().lastError().find(file + " is a named pipe (FIFO)"),
               std::string::npos)
         << defaultRegistryBackend().lastError();

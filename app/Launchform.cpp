@@ -293,8 +293,12 @@ void TMainForm::LoadSettings() {
     {
         Registry probe;
         probe.setRootKey(Hive::CurrentUser);
-        if (!probe.openKey(keyPath_, false))
+        if (!probe.openKey(keyPath_, false)) {
+            // A store that can not tell is no first start: nothing is written on its strength.
+            if (!probe.openError().empty())
+                throw RegistryReadError("Failed to read the settings: " + probe.openError());
             firstStart.emplace(defaultRegistryBackend(), RegistryBackend::Sync::Later);
+        }
     }
     try {
         loadStoredChoices();
@@ -317,6 +321,8 @@ void TMainForm::loadStoredChoices() {
             storedAddressShown_ = QString::fromStdString(ShownText(storedAddress_));
             edClientServerAddr->setText(storedAddressShown_);
             rgClientServer->setItemIndex(reg.readInteger(ValClientServer));
+        } catch (const RegistryReadError&) {
+            throw; // the store failed: its values are not known to be missing
         } catch (const std::exception&) {
             // First run, or a value of the wrong type: start from the layout's choices.
             rgGameType->setItemIndex(0);
@@ -325,6 +331,7 @@ void TMainForm::loadStoredChoices() {
         }
     }
 
+    bool listRead = false;
     {
         Registry list;
         list.setRootKey(Hive::CurrentUser);
@@ -333,10 +340,11 @@ void TMainForm::loadStoredChoices() {
                 Installations.insert({name, list.readString(name)});
                 addInstallationItem(name);
             }
+            listRead = true;
         }
     }
     if (Installations.empty())
-        seedStandardInstallation(); // once (and again once every entry was deleted)
+        seedStandardInstallation(listRead); // once (and again once every entry was deleted)
 
     const std::string lastStored = reg.readString(ValLastInstallation);
     int index = -1;

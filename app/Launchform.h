@@ -131,7 +131,7 @@ private:
     void addInstallationItem(const std::string& name);
     // Adds "Standard" from GAMEPATH (the store's, or the environment's prefix), else from the
     // first prefix of a Linux game launcher that holds the game, with its prefix remembered.
-    void seedStandardInstallation();
+    void seedStandardInstallation(bool listRead);
     // The prefix an installation added now belongs to ("" for none to remember).
     static std::string prefixFoundFor(const std::string& folder);
     void destroyUdp();

@@ -55,10 +55,12 @@ std::string TMainForm::installationPrefix(const std::string& name,
     return remembered.empty() ? wine::prefixPath() : remembered;
 }
 
-void TMainForm::seedStandardInstallation() {
+void TMainForm::seedStandardInstallation(bool listRead) {
     Registry game;
     game.setRootKey(Hive::LocalMachine);
     bool found = game.openKey(GameKeyPath, false);
+    if (!found && !game.openError().empty())
+        throw RegistryReadError("Failed to read the game's key: " + game.openError());
     std::string folder = found ? game.readString(ValGamePath) : std::string();
     std::string prefix = folder.empty() ? std::string() : prefixFoundFor(folder);
     if (folder.empty()) {
@@ -70,9 +72,13 @@ void TMainForm::seedStandardInstallation() {
     }
     if (!found)
         return;
-    AddInstallationValue(keyPath_, StandardInstallation, folder);
-    if (!prefix.empty())
-        RememberInstallationPrefix(keyPath_, StandardInstallation, prefix);
+    // Stored only into a list that was read and is empty: a list that could not be opened (the
+    // store failing) is not known to be empty.
+    if (listRead) {
+        AddInstallationValue(keyPath_, StandardInstallation, folder);
+        if (!prefix.empty())
+            RememberInstallationPrefix(keyPath_, StandardInstallation, prefix);
+    }
     Installations.insert({StandardInstallation, folder});
     addInstallationItem(StandardInstallation);
 }

@@ -21,6 +21,7 @@ test_packages=(
     clang clang-format libclang-rt-14-dev      # formatting check, fuzzing
     desktop-file-utils appstream man-db        # the distributions' validators of the installed tree
     dpkg-dev file                              # cpack -G DEB (dpkg-shlibdeps computes the dependencies)
+    lintian                                    # Debian's checker of the package the tests build
     wine wine64                                # the tests start a Windows stand-in game through real Wine
     gamemode dbus-daemon                       # gamemoderun, the wrapper a WineCommand test runs Wine with, on a session bus
 )
@@ -47,7 +48,8 @@ This system has no apt-get, so nothing is installed here. Please install yoursel
             ttf-dejavu mingw-w64-gcc wine xorg-server-xvfb xorg-xauth xorg-xwininfo imagemagick
   for the tests also: GoogleTest and GoogleMock, Google Benchmark, clang with clang-format and
     its fuzzer runtime, desktop-file-utils, AppStream (appstreamcli), man-db, dpkg, file, Wine,
-    GameMode (gamemoderun) and D-Bus (dbus-run-session).
+    GameMode (gamemoderun), D-Bus (dbus-run-session) and (Debian's package checker, so Debian
+    only) lintian.
     Fedora: gtest-devel gmock-devel google-benchmark-devel clang clang-tools-extra compiler-rt
             desktop-file-utils appstream man-db dpkg-dev file gamemode dbus
     Arch:   gtest benchmark clang compiler-rt desktop-file-utils appstream man-db dpkg file gamemode dbus

@@ -1,5 +1,7 @@
 #include "settings/Registry.h"
 
+#include "platform/registry/NameFolding.h"
+
 namespace velmar {
 
 namespace {
@@ -35,6 +37,7 @@ bool Registry::openKey(const std::string& path, bool canCreate) {
 
     const bool ok =
         canCreate ? backend_.createKey(root_, target) : backend_.keyExists(root_, target);
+    openError_ = ok || canCreate ? std::string() : backend_.lastError();
     if (!ok) {
         // A key that could not be created says why at the next write (a locked or read-only
         // store, a name Windows would refuse).
@@ -54,14 +57,39 @@ void Registry::closeKey() {
     path_.clear();
 }
 
+std::optional<RegValue> Registry::lookup(const std::string& name) {
+    auto value = backend_.readValue(root_, path_, name);
+    if (value)
+        return value;
+    // The store answers "missing" and "could not read" alike here; the key's listing tells them
+    // apart (a call that succeeds leaves no error), and it is what is stored now.
+    std::vector<RegValue> all = backend_.values(root_, path_);
+    const std::string why = backend_.lastError();
+    if (why.empty()) {
+        const std::string folded = foldName(name);
+        for (RegValue& v : all)
+            if (foldName(v.name) == folded)
+                return std::move(v);
+        return std::nullopt;
+    }
+    // The key may be gone meanwhile (another program deleted it): then the value is missing.
+    if (!backend_.keyExists(root_, path_) && backend_.lastError().empty())
+        return std::nullopt;
+    readFailed(name, why);
+}
+
+void Registry::readFailed(const std::string& name, const std::string& why) const {
+    throw RegistryReadError(quoted("Failed to get data for", name) + ": " + why);
+}
+
 bool Registry::valueExists(const std::string& name) {
-    return open_ && backend_.readValue(root_, path_, name).has_value();
+    return open_ && lookup(name).has_value();
 }
 
 std::string Registry::readString(const std::string& name) {
     if (!open_)
         return {};
-    auto value = backend_.readValue(root_, path_, name);
+    auto value = lookup(name);
     if (!value || value->data.empty())
         return {};
     if (value->type != RegSz && value->type != RegExpandSz)
@@ -76,7 +104,7 @@ std::string Registry::readString(const std::string& name) {
 std::int32_t Registry::readInteger(const std::string& name) {
     std::optional<RegValue> value;
     if (open_)
-        value = backend_.readValue(root_, path_, name);
+        value = lookup(name);
     if (!value)
         throw RegistryError(quoted("Failed to get data for", name));
     // A REG_DWORD of any size other than four bytes can not be read as one.
@@ -134,7 +162,13 @@ std::vector<std::string> Registry::getValueNames() {
     std::vector<std::string> names;
     if (!open_)
         return names;
-    for (auto& v : backend_.values(root_, path_))
+    std::vector<RegValue> values = backend_.values(root_, path_);
+    if (values.empty() && !backend_.lastError().empty()) {
+        const std::string why = backend_.lastError();
+        if (backend_.keyExists(root_, path_) || !backend_.lastError().empty())
+            throw RegistryReadError("Failed to list the values of '" + path_ + "': " + why);
+    }
+    for (auto& v : values)
         names.push_back(std::move(v.name));
     return names;
 }

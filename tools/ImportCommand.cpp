@@ -51,7 +51,25 @@ std::string readImportFile(const std::string& file) {
 int importFile(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
     Options o = parseOptions("import", words, {"The file name"}, {" ", " "}, true);
     const std::string& file = o.positional[0];
-    const RegFileContent content = readRegFile(readImportFile(file));
+    const std::string raw = readImportFile(file);
+    const RegFileContent content = readRegFile(raw);
+    // A UTF-16 file is an export (regedit's or ours), and an export ends every key with a blank
+    // line: one that ends inside a line (or a character) was cut off, by a full disk perhaps,
+    // and is not taken for a complete backup.
+    const bool utf16 = raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE';
+    if (utf16 && content.format == RegFileFormat::Version5) {
+        const bool wholeUnits = raw.size() % 2 == 0;
+        const bool endsLine = raw.size() >= 4 && raw.compare(raw.size() - 2, 2, "\n\0", 2) == 0;
+        if (!wholeUnits || !endsLine)
+            throw Failure{"ERROR: The file " + file +
+                          " ends in the middle of a line: it was cut off, and the keys after "
+                          "that point are missing. Nothing was imported."};
+        if (raw.size() < 8 || (raw.compare(raw.size() - 8, 8, "\r\0\n\0\r\0\n\0", 8) != 0 &&
+                               raw.compare(raw.size() - 4, 4, "\n\0\n\0", 4) != 0))
+            err << "WARNING: " << file
+                << " does not end with the blank line that ends a key: it may have been cut off "
+                   "after its last line.\n";
+    }
     if (content.format == RegFileFormat::Invalid)
         throw Failure{"ERROR: The file " + file +
                       " is not a registry file: its first line is neither \"Windows Registry "

@@ -51,21 +51,30 @@ bool endsClean(std::string_view s, std::size_t pos) {
     return pos == s.size() || s[pos] == ';';
 }
 
-// Reads "..." starting at s[pos] == '"'; \\ and \" are the escapes. False when the closing
-// quote is missing on this line.
-bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
+enum class Quoted { Read, Unclosed, ZeroEscape };
+
+// Reads "..." starting at s[pos] == '"'; \\ and \" are the escapes, any other backslash stands
+// for itself, except \0, with which reg.exe refuses the line.
+Quoted readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
     for (++pos; pos < s.size(); ++pos) {
         char c = s[pos];
         if (c == '"') {
             ++pos;
-            return true;
+            return Quoted::Read;
         }
-        if (c == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"'))
-            c = s[++pos];
+        if (c == '\\' && pos + 1 < s.size()) {
+            if (s[pos + 1] == '0')
+                return Quoted::ZeroEscape;
+            if (s[pos + 1] == '\\' || s[pos + 1] == '"')
+                c = s[++pos];
+        }
         out += c;
     }
-    return false;
+    return Quoted::Unclosed;
 }
+
+constexpr const char* ZeroEscapeReason =
+    "\\0 stands inside the quotes, which reg.exe does not read";
 
 class Reader {
 public:
@@ -131,8 +140,9 @@ private:
         std::size_t p = 0;
         if (line[0] == '@') {
             p = 1;
-        } else if (!readQuoted(line, p, value.name)) {
-            return skip(first, "the value name has no closing \"");
+        } else if (const Quoted q = readQuoted(line, p, value.name); q != Quoted::Read) {
+            return skip(first, q == Quoted::ZeroEscape ? ZeroEscapeReason
+                                                       : "the value name has no closing \"");
         }
         while (p < line.size() && isBlank(line[p]))
             ++p;
@@ -151,21 +161,25 @@ private:
         } else if (!data.empty() && data[0] == '"') {
             std::size_t q = 0;
             std::string text;
-            if (!readQuoted(data, q, text))
-                return skip(first, "the text has no closing \"");
+            if (const Quoted read = readQuoted(data, q, text); read != Quoted::Read)
+                return skip(first, read == Quoted::ZeroEscape ? ZeroEscapeReason
+                                                              : "the text has no closing \"");
             if (!endsClean(data, q))
                 return skip(first, "something other than a ; comment follows the closing \"");
             value.type = RegSz;
             value.data.assign(text.begin(), text.end());
             value.data.push_back(0);
         } else if (startsWithNoCase(data, "dword:")) {
-            std::size_t q = 6;
+            std::size_t start = 6; // blanks may stand between the colon and the digits
+            while (start < data.size() && isBlank(data[start]))
+                ++start;
+            std::size_t q = start;
             std::uint32_t n = 0;
-            while (q < data.size() && hexDigit(data[q]) >= 0 && q < 6 + 9) {
+            while (q < data.size() && hexDigit(data[q]) >= 0 && q < start + 9) {
                 n = (n << 4) | static_cast<std::uint32_t>(hexDigit(data[q]));
                 ++q;
             }
-            if (q == 6 || q > 6 + 8 || !endsClean(data, q))
+            if (q == start || q > start + 8 || !endsClean(data, q))
                 return skip(first, "dword: needs one to eight hexadecimal digits");
             value.type = RegDword;
             value.data = regtext::dwordBytes(n);
@@ -197,7 +211,8 @@ private:
     }
 
     // hex(1), hex(2) and hex(7) hold text: UTF-16LE in 5.00 files, the ANSI code page in
-    // REGEDIT4 files. The store keeps it as UTF-8.
+    // REGEDIT4 files. The store keeps it as UTF-8; UTF-16 that is not text (an odd last byte, a
+    // lone surrogate) is kept in a form that is written back as it came.
     std::vector<std::uint8_t> textFromHex(std::uint32_t type, std::vector<std::uint8_t> bytes) {
         if (type != RegSz && type != RegExpandSz && type != RegMultiSz)
             return bytes;
@@ -206,12 +221,12 @@ private:
             text = regtext::windows1252ToUtf8(
                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         else
-            text = regtext::utf16ToUtf8(regtext::utf16FromLittleEndian(bytes.data(), bytes.size()));
+            text = regtext::textFromUtf16Data(bytes.data(), bytes.size());
         return std::vector<std::uint8_t>(text.begin(), text.end());
     }
 
     // A comma-separated list of bytes; a line that ends in ",\" (a comment may follow) goes on
-    // in the next line that is not blank or a ';' comment.
+    // in the next line that is not blank or a ';' comment, if the file has one.
     bool readHex(std::string_view s, std::vector<std::uint8_t>& out, std::string& why) {
         const char* bad = "the hexadecimal data is not a list of bytes like 0a,ff,\\";
         bool firstLine = true;
@@ -260,10 +275,10 @@ private:
                 return true;
             std::string_view next;
             while (true) {
-                if (!nextLine(next)) {
-                    why = "the hexadecimal data breaks off at the end of the file";
-                    return false;
-                }
+                // A continuation on the file's last line ends the data there: reg.exe stores
+                // the bytes read so far.
+                if (!nextLine(next))
+                    return true;
                 next = trimLeft(next);
                 if (next.empty() || next[0] == ';')
                     continue;

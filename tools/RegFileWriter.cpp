@@ -1,8 +1,10 @@
 #include "tools/RegFileWriter.h"
 
+#include "platform/registry/NameFolding.h"
 #include "platform/regtext/TextEncoding.h"
 #include "tools/QueryOutput.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace velmar::regtool {
@@ -65,8 +67,8 @@ bool quotable(const std::vector<std::uint8_t>& d) {
 }
 
 std::vector<std::uint8_t> asUtf16(const std::vector<std::uint8_t>& utf8) {
-    return regtext::utf16ToLittleEndian(regtext::utf8ToUtf16(
-        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size())));
+    return regtext::utf16DataFromText(
+        std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
 void appendKey(RegistryBackend& store, Hive hive, const std::string& path, const std::string& full,
@@ -75,8 +77,30 @@ void appendKey(RegistryBackend& store, Hive hive, const std::string& path, const
         error = "The key name \"" + full + "\" holds a line break, which a .reg file can not hold.";
         return;
     }
+    // What import would refuse (a key kept from an old store beyond Windows' limits) is not
+    // exported either: the file would be a backup that can not be restored.
+    std::size_t depth = 0;
+    for (std::size_t from = 0; from <= path.size() && !path.empty(); ++depth) {
+        const std::size_t end = std::min(path.find('\\', from), path.size());
+        if (nameLength(std::string_view(path).substr(from, end - from)) > 255) {
+            error = "The key " + full +
+                    " has a name of more than 255 characters, which import (as reg.exe) refuses.";
+            return;
+        }
+        from = end + 1;
+    }
+    if (depth > 512) {
+        error = "The key " + full.substr(0, 200) + "... lies " + std::to_string(depth) +
+                " levels deep, more than the 512 that import (as reg.exe) takes.";
+        return;
+    }
     out += u"[" + regtext::utf8ToUtf16(full) + u"]\r\n";
     for (const auto& v : store.values(hive, path)) {
+        if (nameLength(v.name) > 16383) {
+            error = "The key " + full +
+                    " has a value name of more than 16,383 characters, which import refuses.";
+            return;
+        }
         std::u16string line = regValueText(v, error);
         if (!error.empty()) {
             error += " (key " + full + ")";

@@ -1,5 +1,7 @@
 #include "platform/process/ProcessStarter.h"
 
+#include "platform/files/RegularFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -85,6 +87,11 @@ StartResult StartProgram(const std::string& program, const std::optional<std::st
     struct stat info {};
     if (program.empty() || stat(program.c_str(), &info) != 0) {
         result.errorText = "No such file or directory";
+        return result;
+    }
+    // A FIFO, a socket or a device is no program: say so, rather than what starting it says.
+    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        result.errorText = files::RegularFile(program).error();
         return result;
     }
 

@@ -1,5 +1,6 @@
 #include "platform/process/WineStart.h"
 
+#include "platform/files/RegularFile.h"
 #include "platform/wine/WinePrefix.h"
 
 #include <QSocketNotifier>
@@ -194,13 +195,8 @@ std::string wineStartHelperPath() {
 }
 
 bool isWindowsProgram(const std::string& file) {
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     char mark[2] = {};
-    const bool windows = read(fd, mark, 2) == 2 && mark[0] == 'M' && mark[1] == 'Z';
-    close(fd);
-    return windows;
+    return files::RegularFile(file).read(mark, 2) == 2 && mark[0] == 'M' && mark[1] == 'Z';
 }
 
 std::string findCommand(const std::string& command) {

@@ -17,8 +17,11 @@ std::size_t nameLength(std::string_view name) {
         }
         char32_t cp = 0;
         const std::size_t len = regtext::decodeUtf8(name, i, cp);
-        if (len == 0)
-            return name.size(); // not UTF-8: every byte is one character
+        if (len == 0) { // a byte that is not UTF-8 is one character, the rest counts as ever
+            ++units;
+            ++i;
+            continue;
+        }
         units += cp >= 0x10000 ? 2 : 1;
         i += len;
     }

@@ -11,7 +11,7 @@ namespace velmar {
 std::string foldName(std::string_view name);
 
 // The length of a name as Windows counts it, in UTF-16 code units (a character beyond U+FFFF
-// counts two). A name that is not valid UTF-8 counts one per byte.
+// counts two). A byte that is not part of valid UTF-8 counts one.
 std::size_t nameLength(std::string_view name);
 
 } // namespace velmar

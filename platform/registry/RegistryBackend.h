@@ -34,7 +34,9 @@ struct RegValue {
 // committed before the call returns. Windows' limits hold: a key name has at most 255
 // characters, a value name at most 16,383 (counted in UTF-16 units), keys nest at most 512
 // levels; a call beyond them fails with Windows' error text first in lastError(). A call that
-// fails returns false / nothing and leaves a text in lastError().
+// fails returns false / nothing and leaves a text in lastError(); one that succeeds leaves it
+// empty, keyExists() of a missing key included (readValue() of a missing value fails), so that
+// a caller can tell a failed read from a missing value.
 class RegistryBackend {
 public:
     virtual ~RegistryBackend() = default;

@@ -5,8 +5,11 @@
 // "Software\Holmgard\VELMARTIDES" from the prefix's system.reg ("Software\Holmgard\VELMARTIDES",
 // else "Software\Wow6432Node\Holmgard\VELMARTIDES", where a 32-bit installer writes it) for as
 // long as the store itself has no GAMEPATH there. Everything else, and every write, goes to the
-// store. The prefix ($WINEPREFIX, else ~/.wine) is looked up at each read; a prefix that is
-// missing or unreadable is no source. The prefix's files are only ever read.
+// store. The prefix ($WINEPREFIX, else ~/.wine) is looked up at each read; a prefix without
+// system.reg (or with a folder of that name) is no source, while a system.reg that is there but
+// can not be read (a FIFO, a device, a read error, a size beyond reason) makes reads of the game
+// key fail, with the reason in lastError(). The prefix's files are only ever read, never waited
+// for, and read within a bound of memory.
 #include "platform/registry/RegistryBackend.h"
 
 #include <memory>

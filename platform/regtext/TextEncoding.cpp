@@ -63,13 +63,55 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+namespace {
+
+bool isHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// The three-byte form of a surrogate unit at text[i] (ED A0..BF 80..BF), other than one of
+// U+DC80..U+DCFF, which stand for bytes. 0 when there is none.
+char16_t surrogateForm(std::string_view text, std::size_t i) {
+    if (i + 3 > text.size() || static_cast<unsigned char>(text[i]) != 0xED)
+        return 0;
+    const auto b1 = static_cast<unsigned char>(text[i + 1]);
+    const auto b2 = static_cast<unsigned char>(text[i + 2]);
+    if (b1 < 0xA0 || b1 > 0xBF || (b2 & 0xC0) != 0x80)
+        return 0;
+    const auto unit = static_cast<char16_t>(0xD000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+    return unit >= 0xDC80 && unit <= 0xDCFF ? 0 : unit;
+}
+
+// An odd last byte of UTF-16 data is kept at the end of the text as the four-byte form of
+// U+110000 plus the byte: no UTF-16 text makes that sequence, which is not UTF-8.
+constexpr unsigned char OddByteLead[2] = {0xF4, 0x90};
+
+} // namespace
+
 std::u16string utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
+    // Units that stand for a lone surrogate; such a high one is written as the bytes it is made
+    // of when a low unit follows it, so that the two do not become a pair on the way back.
+    struct Lone {
+        std::size_t unit;
+        std::size_t byte;
+    };
+    std::vector<Lone> highs;
     char32_t cp = 0;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t len = decodeUtf8(text, i, cp);
         if (len == 0) {
+            if (const char16_t unit = surrogateForm(text, i)) {
+                if (isHighSurrogate(unit))
+                    highs.push_back({out.size(), i});
+                out += unit;
+                i += 3;
+                continue;
+            }
             out += static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(text[i]));
             ++i;
             continue;
@@ -83,7 +125,32 @@ std::u16string utf8ToUtf16(std::string_view text) {
             out += static_cast<char16_t>(cp);
         }
     }
-    return out;
+    if (highs.empty())
+        return out;
+    // From the end: a high unit followed by a low one, or by a high one that became bytes (low
+    // units), becomes bytes itself.
+    std::vector<bool> asBytes(highs.size(), false);
+    for (std::size_t k = highs.size(); k-- > 0;) {
+        const std::size_t next = highs[k].unit + 1;
+        if (next >= out.size())
+            continue;
+        asBytes[k] = isLowSurrogate(out[next]) ||
+                     (k + 1 < highs.size() && highs[k + 1].unit == next && asBytes[k + 1]);
+    }
+    std::u16string result;
+    result.reserve(out.size() + 2 * highs.size());
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < highs.size(); ++k) {
+        if (!asBytes[k])
+            continue;
+        result.append(out, from, highs[k].unit - from);
+        for (std::size_t b = 0; b < 3; ++b)
+            result +=
+                static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(text[highs[k].byte + b]));
+        from = highs[k].unit + 1;
+    }
+    result.append(out, from, std::u16string::npos);
+    return result;
 }
 
 std::string utf16ToUtf8(std::u16string_view text, LoneSurrogates lone) {
@@ -91,12 +158,16 @@ std::string utf16ToUtf8(std::u16string_view text, LoneSurrogates lone) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (isHighSurrogate(u) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
             appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
         } else if (lone == LoneSurrogates::KeepBytes && u >= 0xDC80 && u <= 0xDCFF) {
             out += static_cast<char>(u & 0xFF); // a byte that was not UTF-8
+        } else if (lone == LoneSurrogates::KeepBytes && u >= 0xD800 && u <= 0xDFFF) {
+            // The three-byte form of the unit itself, which utf8ToUtf16 reads back as it.
+            out += static_cast<char>(0xED);
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             appendUtf8(out, 0xFFFD);
         } else {
@@ -104,6 +175,32 @@ std::string utf16ToUtf8(std::u16string_view text, LoneSurrogates lone) {
         }
     }
     return out;
+}
+
+std::string textFromUtf16Data(const std::uint8_t* data, std::size_t size) {
+    std::string text = utf16ToUtf8(utf16FromLittleEndian(data, size));
+    if (size % 2) {
+        const std::uint8_t odd = data[size - 1];
+        text += static_cast<char>(OddByteLead[0]);
+        text += static_cast<char>(OddByteLead[1]);
+        text += static_cast<char>(0x80 | (odd >> 6));
+        text += static_cast<char>(0x80 | (odd & 0x3F));
+    }
+    return text;
+}
+
+std::vector<std::uint8_t> utf16DataFromText(std::string_view text) {
+    const std::size_t n = text.size();
+    const auto at = [&](std::size_t k) {
+        return static_cast<unsigned char>(text[k]);
+    };
+    if (n >= 4 && at(n - 4) == OddByteLead[0] && at(n - 3) == OddByteLead[1] &&
+        (at(n - 2) & 0xFC) == 0x80 && (at(n - 1) & 0xC0) == 0x80) {
+        std::vector<std::uint8_t> data = utf16ToLittleEndian(utf8ToUtf16(text.substr(0, n - 4)));
+        data.push_back(static_cast<std::uint8_t>(((at(n - 2) & 0x03) << 6) | (at(n - 1) & 0x3F)));
+        return data;
+    }
+    return utf16ToLittleEndian(utf8ToUtf16(text));
 }
 
 std::string windows1252ToUtf8(std::string_view text) {

@@ -37,6 +37,12 @@ bool prefixExists(const std::string& prefix);
 // Nothing when the file can not be read, is not a Wine registry file or has no such key.
 std::optional<std::vector<RegValue>> readRegistryKey(const std::string& file,
                                                      const std::string& keyPath);
+// The same; `error` says why nothing came back when the file is there but can not be read:
+// not a regular file (a FIFO, a device), a read error, a file or key beyond all reason in size.
+// It is "" when the file is missing, is no Wine registry file or has no such key. The file is
+// opened without blocking and read only up to the key, within a bound of memory.
+std::optional<std::vector<RegValue>>
+readRegistryKey(const std::string& file, const std::string& keyPath, std::string& error);
 // The same, on the text of such a file.
 std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
                                                       const std::string& keyPath);

@@ -14,14 +14,14 @@
 // character is a hex digit itself).
 #include "platform/wine/WinePrefix.h"
 
+#include "platform/files/RegularFile.h"
 #include "platform/regtext/RegSyntax.h"
 #include "platform/regtext/TextEncoding.h"
 
 #include <QString>
 
 #include <cstdint>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 namespace velmar::wine {
 
@@ -204,70 +204,227 @@ std::optional<RegValue> parseData(std::string_view data) {
     return std::nullopt;
 }
 
+// What the reader keeps in memory at most: a line (longer ones are read past and count as
+// unreadable values), the text of one value with its continuation lines, and all of the key's
+// values together. A file is read up to the key and not beyond MaxFileBytes: a real system.reg
+// is a few megabytes.
+constexpr std::size_t MaxLine = std::size_t(1) << 20;
+constexpr std::size_t MaxValueText = std::size_t(1) << 20;
+constexpr std::size_t MaxKeyText = std::size_t(16) << 20;
+constexpr std::size_t MaxFileBytes = std::size_t(256) << 20;
+
+// Takes a registry file line by line, finds the key and collects its values; it needs no line
+// after the key.
+class KeyScanner {
+public:
+    explicit KeyScanner(const std::string& keyPath) : keyPath_(keyPath) {}
+
+    // One line without its line break; `cut` when only its start is given (it was too long),
+    // `last` its last character then. False once no further line is needed.
+    bool line(std::string_view text, bool cut, char last) {
+        switch (state_) {
+        case State::Signature:
+            state_ = text.substr(0, Signature.size()) == Signature ? State::Searching
+                                                                   : State::NotRegistry;
+            return state_ == State::Searching;
+        case State::Searching:
+            if (!cut && !text.empty() && text.front() == '[') {
+                std::size_t at = 1;
+                std::u16string name;
+                if (unescape(text, at, ']', name) && sameKeyName(name, keyPath_))
+                    state_ = State::InKey;
+            }
+            return true;
+        case State::InKey:
+            return keyLine(text, cut, last);
+        case State::NotRegistry:
+        case State::Done:
+        case State::TooLarge:
+            break;
+        }
+        return false;
+    }
+
+    // At the end of the file.
+    void finish() {
+        if (continued_) {
+            joined_ += '\\'; // a continuation with nothing after it: the value is incomplete
+            value();
+        }
+        if (state_ == State::InKey)
+            state_ = State::Done;
+    }
+
+    bool isRegistry() const { return state_ != State::NotRegistry && state_ != State::Signature; }
+    bool tooLarge() const { return state_ == State::TooLarge; }
+    std::optional<std::vector<RegValue>> values() {
+        if (state_ != State::Done)
+            return std::nullopt;
+        return std::move(values_);
+    }
+
+private:
+    enum class State { Signature, Searching, InKey, Done, NotRegistry, TooLarge };
+
+    bool keyLine(std::string_view text, bool cut, char last) {
+        const bool continues = cut ? last == '\\' : !text.empty() && text.back() == '\\';
+        if (continued_) {
+            // A continuation line goes on from its first non-blank character.
+            const std::size_t first = text.find_first_not_of(" \t");
+            if (cut || joined_.size() + text.size() > MaxValueText)
+                joinedCut_ = true;
+            else if (first != std::string_view::npos)
+                joined_ += text.substr(first);
+        } else {
+            if (!cut && (text.empty() || text.front() == '[')) {
+                state_ = State::Done; // the key ends with a blank line (or the next key)
+                return false;
+            }
+            if (!cut && (text.front() == '#' || text.front() == ';'))
+                return true;
+            joined_.assign(cut ? std::string_view() : text);
+            joinedCut_ = cut;
+        }
+        continued_ = continues;
+        if (continued_) {
+            if (!joined_.empty() && joined_.back() == '\\')
+                joined_.pop_back();
+            return true;
+        }
+        value();
+        if (keyText_ > MaxKeyText) {
+            state_ = State::TooLarge;
+            return false;
+        }
+        return true;
+    }
+
+    // The value line collected in joined_.
+    void value() {
+        continued_ = false;
+        if (joinedCut_ || joined_.empty())
+            return; // a value too long to keep is left out, as one this reader does not know
+        std::size_t at = 0;
+        std::u16string name;
+        if (joined_.front() == '@') {
+            at = 1;
+        } else if (joined_.front() == '"') {
+            at = 1;
+            if (!unescape(joined_, at, '"', name))
+                return;
+        } else {
+            return;
+        }
+        if (at >= joined_.size() || joined_[at] != '=')
+            return;
+        auto parsed = parseData(std::string_view(joined_).substr(at + 1));
+        if (!parsed)
+            return; // a value this reader does not understand is left out, not guessed at
+        parsed->name = utf16ToUtf8(name);
+        keyText_ += joined_.size();
+        values_.push_back(std::move(*parsed));
+    }
+
+    const std::string& keyPath_;
+    State state_ = State::Signature;
+    std::vector<RegValue> values_;
+    std::string joined_;
+    bool joinedCut_ = false;
+    bool continued_ = false;
+    std::size_t keyText_ = 0;
+};
+
 } // namespace
 
 std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
                                                       const std::string& keyPath) {
-    if (text.substr(0, Signature.size()) != Signature)
-        return std::nullopt;
+    KeyScanner scanner(keyPath);
     regtext::LineCursor lines(text);
-
     std::string_view line;
-    // Find the key's section.
-    bool found = false;
-    while (!found && lines.next(line)) {
-        if (line.empty() || line.front() != '[')
-            continue;
-        std::size_t at = 1;
-        std::u16string name;
-        if (unescape(line, at, ']', name) && sameKeyName(name, keyPath))
-            found = true;
-    }
-    if (!found)
-        return std::nullopt;
+    while (lines.next(line))
+        if (!scanner.line(line, false, 0))
+            break;
+    scanner.finish();
+    return scanner.values();
+}
 
-    std::vector<RegValue> values;
-    while (lines.next(line)) {
-        if (line.empty() || line.front() == '[')
-            break; // the key ends with a blank line (or, in a damaged file, the next key)
-        if (line.front() == '#' || line.front() == ';')
-            continue;
-        std::string joined(line);
-        while (!joined.empty() && joined.back() == '\\' && lines.next(line)) {
-            joined.pop_back();
-            const std::size_t first = line.find_first_not_of(" \t");
-            joined += first == std::string_view::npos ? std::string_view() : line.substr(first);
-        }
-        std::size_t at = 0;
-        std::u16string name;
-        if (joined.front() == '@') {
-            at = 1;
-        } else if (joined.front() == '"') {
-            at = 1;
-            if (!unescape(joined, at, '"', name))
-                continue;
-        } else {
-            continue;
-        }
-        if (at >= joined.size() || joined[at] != '=')
-            continue;
-        auto value = parseData(std::string_view(joined).substr(at + 1));
-        if (!value)
-            continue; // a value this reader does not understand is left out, not guessed at
-        value->name = utf16ToUtf8(name);
-        values.push_back(std::move(*value));
+std::optional<std::vector<RegValue>>
+readRegistryKey(const std::string& file, const std::string& keyPath, std::string& error) {
+    error.clear();
+    files::RegularFile in(file);
+    if (!in.isOpen()) {
+        if (!in.missing())
+            error = in.error();
+        return std::nullopt;
     }
-    return values;
+    KeyScanner scanner(keyPath);
+    // Lines are cut out of a buffer of the file; a line longer than MaxLine is read past, only
+    // its start kept.
+    std::vector<char> buffer(std::size_t(64) << 10);
+    std::string line;
+    bool cut = false;
+    char last = 0; // the line's last two characters, which a cut line no longer holds
+    char beforeLast = 0;
+    std::size_t total = 0;
+    bool more = true;
+    bool needed = true;
+    auto endLine = [&] {
+        if (!cut && !line.empty() && line.back() == '\r')
+            line.pop_back();
+        needed = scanner.line(line, cut, last == '\r' ? beforeLast : last);
+        line.clear();
+        cut = false;
+        last = beforeLast = 0;
+    };
+    while (more && needed) {
+        const long n = in.read(buffer.data(), buffer.size());
+        if (n < 0) {
+            error = in.error();
+            return std::nullopt;
+        }
+        more = n > 0;
+        total += static_cast<std::size_t>(n);
+        if (total > MaxFileBytes) {
+            error = file + " is larger than " + std::to_string(MaxFileBytes >> 20) +
+                    " MiB without the end of the key " + keyPath +
+                    ": no Wine registry is that large";
+            return std::nullopt;
+        }
+        std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
+        while (needed && !chunk.empty()) {
+            const std::size_t end = chunk.find('\n');
+            const std::string_view piece = chunk.substr(0, end);
+            if (piece.size() >= 2)
+                beforeLast = piece[piece.size() - 2];
+            else if (!piece.empty())
+                beforeLast = last;
+            if (!piece.empty())
+                last = piece.back();
+            if (cut || line.size() + piece.size() > MaxLine) {
+                cut = true;
+                std::string().swap(line);
+            } else {
+                line.append(piece);
+            }
+            if (end == std::string_view::npos)
+                break;
+            chunk.remove_prefix(end + 1);
+            endLine();
+        }
+        if (!more && needed && (!line.empty() || cut))
+            endLine();
+    }
+    scanner.finish();
+    if (scanner.tooLarge())
+        error = "the key " + keyPath + " of " + file + " holds more than " +
+                std::to_string(MaxKeyText >> 20) + " MiB of values: no game key is that large";
+    return scanner.values();
 }
 
 std::optional<std::vector<RegValue>> readRegistryKey(const std::string& file,
                                                      const std::string& keyPath) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseRegistryKey(text.str(), keyPath);
+    std::string error;
+    return readRegistryKey(file, keyPath, error);
 }
 
 } // namespace velmar::wine

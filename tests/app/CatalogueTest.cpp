@@ -1,6 +1,8 @@
 // The installation list: seeding, selecting, adding and deleting.
 #include "tests/app/WindowFixture.h"
 
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,6 +41,23 @@ TEST_F(Catalogue, FreshSystemWithoutTheGameKeyStaysEmpty) {
     idle();
     EXPECT_FALSE(w.btDelete->isEnabled());
     EXPECT_FALSE(w.acStart->enabled());
+}
+
+TEST_F(Catalogue, AGameKeyThatCanNotBeReadIsReportedAndSeedsNothing) {
+    // The game's prefix holds a FIFO for its registry: the read fails, and says why; no
+    // "Standard" entry is written on the strength of it.
+    TempDir prefix;
+    ASSERT_EQ(::mkfifo((prefix.path() + "/system.reg").c_str(), 0600), 0);
+    const std::string before = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
+    setenv("WINEPREFIX", prefix.path().c_str(), 1);
+    try {
+        open();
+        ADD_FAILURE() << "the window opened";
+    } catch (const RegistryReadError& e) {
+        EXPECT_NE(std::string(e.what()).find("named pipe (FIFO)"), std::string::npos) << e.what();
+    }
+    setenv("WINEPREFIX", before.c_str(), 1);
+    EXPECT_EQ(installationsKey().getValueNames(), std::vector<std::string>{});
 }
 
 TEST_F(Catalogue, GameKeyWithoutGamePathGivesAnEmptyStandardEntry) {

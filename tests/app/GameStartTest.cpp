@@ -63,14 +63,25 @@ TEST_F(GameStart, StarterThatCannotRunSaysWhy) {
     }
     ::chmod((other + "/TidesStartup.exe").c_str(), 0755);
     installationsKey().writeString("Win", other);
+    // A FIFO that nobody writes to: looking at it must not wait for a writer.
+    const std::string pipe = games.path() + "/pipe";
+    std::filesystem::create_directory(pipe);
+    ASSERT_EQ(::mkfifo((pipe + "/TidesStartup.exe").c_str(), 0755), 0);
+    installationsKey().writeString("Pipe", pipe);
     TMainForm& w = open();
     ASSERT_TRUE(w.acStart->execute());
     w.cbInstallation->setCurrentIndex(1);
     w.cbInstallationChange();
     ASSERT_TRUE(w.acStart->execute());
+    w.cbInstallation->setCurrentIndex(2);
+    w.cbInstallationChange();
+    ASSERT_TRUE(w.acStart->execute());
     // The folder can not run; the Windows program goes to Wine, which would make the prefix
     // first, but can not make it there.
-    ASSERT_EQ(dialogs.messages.size(), 2u);
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_EQ(dialogs.messages[2], "Velmar Tides konnte nicht gestartet werden.\n" + pipe +
+                                       "/TidesStartup.exe is a named pipe (FIFO), not a regular "
+                                       "file");
     EXPECT_EQ(dialogs.messages[0],
               "Velmar Tides konnte nicht gestartet werden.\nExec format error");
     EXPECT_EQ(dialogs.messages[1],

@@ -250,8 +250,8 @@ TEST_F(Launcher, UnreadableHiveIsReportedAndLeftAlone) {
     const Outcome r = launcher("report");
     EXPECT_EQ(r.status, 0);
     // The error box names the file and what is wrong with it.
-    EXPECT_NE(r.out.find("ERROR: Failed to set data for 'LastInstallation': the registry file " +
-                         dir + "/registry.db is not a database."),
+    EXPECT_NE(r.out.find("ERROR: Failed to read the settings: the registry file " + dir +
+                         "/registry.db is not a database."),
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("caption="), std::string::npos); // no window came up

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds a fuzzer straight from the sources with clang's libFuzzer and runs it: the server-reply
-# reader (reply, the default), the .reg file reader of velmar-reg (regfile) or the visible text
-# of a fetched page (page).
-# Usage: tests/fuzz/run.sh [seconds] [reply|regfile|page]   (default 20 seconds, reply)
+# reader (reply, the default), the .reg file reader of velmar-reg (regfile), the visible text
+# of a fetched page (page) or the reader of a Wine prefix's registry file (wineregistry; it
+# needs Qt Core, found with pkg-config).
+# Usage: tests/fuzz/run.sh [seconds] [reply|regfile|page|wineregistry]   (default 20 seconds, reply)
 set -eu
 
 seconds="${1:-20}"
@@ -80,6 +81,44 @@ if [ "$target" = page ]; then
     cd "$out"
     exec ./read_page_fuzz -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
         page-corpus
+fi
+
+if [ "$target" = wineregistry ]; then
+    mkdir -p "$out/wineregistry-corpus"
+    # shellcheck disable=SC2046 # the flags are words
+    "$cxx" -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined \
+        -fno-sanitize-recover=undefined -I"$root" $(pkg-config --cflags Qt6Core) \
+        "$here/ReadWineRegistryFuzz.cpp" "$root/platform/wine/WineRegistry.cpp" \
+        "$root/platform/files/RegularFile.cpp" "$root/platform/regtext/TextEncoding.cpp" \
+        "$root/platform/regtext/RegSyntax.cpp" $(pkg-config --libs Qt6Core) \
+        -o "$out/read_wine_registry_fuzz"
+    # Seed corpus: the game key as Wine writes it, with every data form, escapes, continuations,
+    # CRLF lines and a 32-bit installer's key.
+    cat >"$out/wineregistry-corpus/system" <<'REG'
+WINE REGISTRY Version 2
+;; All keys relative to REGISTRY\\Machine
+
+#arch=win64
+
+[Software\\Holmgard\\VELMARTIDES] 1796766242
+#time=1dd8769b57393f0
+@="default \"quoted\""
+"GAMEPATH"="C:\\Program Files\\Holmgard\\Velmar \x00c4\x20acx\ttab\101"
+"Count"=dword:00000005
+"Home"=str(2):"%USERPROFILE%\\Velmar"
+"Bytes"=hex:01,02,ff,\
+  10
+"Wide"=hex(2):41,00,e4,00,00,00
+"Multi"=hex(7):41,00,00,00,3d,d8,00,00,00,00
+
+[a] 1
+"x"="y"
+REG
+    printf 'WINE REGISTRY Version 2\r\n\r\n[Software\\\\Wow6432Node\\\\Holmgard\\\\VELMARTIDES] 1\r\n"GAMEPATH"="C:\\\\x"\r\n\r\n' \
+        >"$out/wineregistry-corpus/crlf"
+    cd "$out"
+    exec ./read_wine_registry_fuzz -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
+        wineregistry-corpus
 fi
 
 mkdir -p "$out/corpus"

@@ -9,7 +9,7 @@ build=$1
 version=$2
 id=de.tobrel.VelmarLauncher
 
-for tool in desktop-file-validate appstreamcli man lexgrog cpack dpkg-deb dpkg-shlibdeps file; do
+for tool in desktop-file-validate appstreamcli man lexgrog cpack dpkg-deb dpkg-shlibdeps file lintian; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh --tests" >&2; exit 1; }
 done
 
@@ -47,6 +47,8 @@ expected=(
     /usr/share/man/man1/velmar-reg.1.gz
     /usr/share/doc/velmar-launcher/LICENSE
     /usr/share/doc/velmar-launcher/copyright
+    /usr/share/doc/velmar-launcher/changelog.Debian.gz
+    /usr/share/lintian/overrides/velmar-launcher
 )
 sizes=(16 22 24 32 48 64 128 256)
 for s in "${sizes[@]}"; do
@@ -102,7 +104,7 @@ field() { sed -n "s/^ $1: //p" "$work/info.txt"; }
 [ "$(field Package)" = velmar-launcher ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version-1" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
-[ "$(field Section)" = games ] || fail "Section: $(field Section)"
+[ "$(field Section)" = misc ] || fail "Section: $(field Section)"
 [ "$(field Recommends)" = wine ] || fail "Recommends: $(field Recommends)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -n "$(field Description)" ] || fail "no Description"
@@ -123,6 +125,14 @@ fi
 for p in velmar-launcher velmar-reg; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$p$" "$work/contents.txt" || fail "/usr/bin/$p is not mode 755 in the package"
 done
+
+echo "== lintian"
+# Debian's own checker: no error and no warning (it says so when run as root; that is no tag).
+lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1 || fail "lintian"
+cat "$work/lintian.txt"
+if grep -E '^[EW]: ' "$work/lintian.txt"; then
+    fail "lintian reports the errors or warnings above"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2

@@ -142,9 +142,16 @@ TEST(LockedStore, ReadsGiveUpOnAProgramThatLocksOutReaders) {
     EXPECT_FALSE(store->readValue(Hive::CurrentUser, LauncherKey, "GameType"));
     EXPECT_EQ(store->lastError().rfind("the settings are locked by another program", 0), 0u)
         << store->lastError();
+    // The settings' wrapper tells a key it could not look at from a missing one.
+    Registry probe(*store);
+    EXPECT_FALSE(probe.openKey(LauncherKey, false));
+    EXPECT_NE(probe.openError().find("locked by another program"), std::string::npos);
     other.release();
+    EXPECT_FALSE(probe.openKey(LauncherKey + "\\Missing", false));
+    EXPECT_EQ(probe.openError(), "");
     auto value = store->readValue(Hive::CurrentUser, LauncherKey, "GameType");
     ASSERT_TRUE(value) << store->lastError();
+    EXPECT_TRUE(probe.openKey(LauncherKey, false));
     EXPECT_EQ(value->data, (std::vector<std::uint8_t>{1, 0, 0, 0}));
 }
 

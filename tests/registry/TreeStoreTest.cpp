@@ -36,13 +36,15 @@ TEST(TreeStore, KeyNamesAreLimitedTo255CharactersAsWindowsCountsThem) {
     auto store = openHiveStore(dir.path() + "/registry.db");
     const std::vector<std::string> fitting = {
         repeat("k", 255), repeat("\xC3\xA4", 255) /* ä: one unit, two bytes */,
-        repeat(Emoji, 127) + "a", repeat("\xFF", 255) /* not UTF-8: one per byte */};
+        repeat(Emoji, 127) + "a", repeat("\xFF", 255) /* not UTF-8: one per byte */,
+        repeat("\xC3\xA4", 254) + "\xFF" /* a stray byte among UTF-8: one */};
     for (const std::string& name : fitting) {
         EXPECT_TRUE(store->createKey(Hive::CurrentUser, "Fit\\" + name)) << store->lastError();
         EXPECT_TRUE(store->keyExists(Hive::CurrentUser, "fit\\" + name));
     }
     const std::vector<std::string> tooLong = {repeat("k", 256), repeat(Emoji, 128),
-                                              repeat("\xFF", 256)};
+                                              repeat("\xFF", 256),
+                                              repeat("\xC3\xA4", 255) + "\xFF"};
     for (const std::string& name : tooLong) {
         EXPECT_FALSE(store->createKey(Hive::CurrentUser, "New\\" + name));
         EXPECT_EQ(store->lastError().rfind("The parameter is incorrect.", 0), 0u)

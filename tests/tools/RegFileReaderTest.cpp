@@ -45,10 +45,15 @@ TEST(RegFileReader, CommentsAndTrailingTextAsRegExeReadsThem) {
                              "\"NameNoEndQuote=\"x\"\n"
                              "\"Wine\\\n42a\"=\"Value 1\"\n"
                              "\"double\\\"quote\"=\"valid \\\"or\\\" not\"\n"
-                             "@=\"Test\"\n"
+                             "    \"Wine5d\"    \t    =    \t    \"More whitespace\"\n"
+                             "\"Wine9a\"=dword:  00000008\n"
+                             "\t@\t=\tdword:\t00000008\t\n"
+                             "\"Zero1\"=\"a\\0b\"\n"
+                             "\"Zero\\0\"=\"x\"\n"
+                             "\"Zero2\"=\"a\\\\0b\"\n"
                              "\"Wine5\"=\"No newline\"");
     for (const char* missing : {"Wine10", "Wine12", "Wine20", "Wine33c", "Wine35a", "Wine37a",
-                                "Wine39c", "NameNoQuotes", "Wine42a"})
+                                "Wine39c", "NameNoQuotes", "Wine42a", "Zero1", "Zero\\0", "Zero"})
         EXPECT_EQ(v.count(missing), 0u) << missing;
     EXPECT_EQ(v["Wine11"].data, bytes(std::string("Value 2\0", 8)));
     EXPECT_EQ(v["Wine13"].data, bytes(std::string("\x08\x06\x04\x02", 4)));
@@ -56,7 +61,10 @@ TEST(RegFileReader, CommentsAndTrailingTextAsRegExeReadsThem) {
     EXPECT_EQ(v["Wine36a"].data, bytes(std::string("\x34\x12\0\0", 4)));
     EXPECT_EQ(v["Wine39a"].data, bytes(std::string("Value1\0", 7)));
     EXPECT_EQ(v["double\"quote"].data, bytes(std::string("valid \"or\" not\0", 15)));
-    EXPECT_EQ(v[""].data, bytes(std::string("Test\0", 5)));
+    EXPECT_EQ(v["Wine5d"].data, bytes(std::string("More whitespace\0", 16)));
+    EXPECT_EQ(v["Wine9a"].data, bytes(std::string("\x08\0\0\0", 4)));
+    EXPECT_EQ(v[""].data, bytes(std::string("\x08\0\0\0", 4)));
+    EXPECT_EQ(v["Zero2"].data, bytes(std::string("a\\0b\0", 5)));
     EXPECT_EQ(v["Wine5"].data, bytes(std::string("No newline\0", 11)));
 }
 
@@ -93,7 +101,9 @@ TEST(RegFileReader, HexContinuationsAsRegExeReadsThem) {
                              "\"T1\"=hex(7fffffff):01\n"
                              "\"T2\"=hex(100000000):01\n"
                              "\"T3\"=hex(0x2):01\n"
-                             "\"E\"=hex(2):25,50,41,54,48,25,00  ;comment\n");
+                             "\"E\"=hex(2):25,50,41,54,48,25,00  ;comment\n"
+                             "\"Last\"=hex:11,22,\\\n"
+                             "  ;comment\n");
     EXPECT_EQ(v["M1"].type, RegMultiSz);
     EXPECT_EQ(v["M1"].data, bytes(std::string("Line concatenation\0\0", 20)));
     EXPECT_EQ(v["M2"].data, bytes("Line concat"));
@@ -103,6 +113,7 @@ TEST(RegFileReader, HexContinuationsAsRegExeReadsThem) {
     EXPECT_EQ(v["B9"].data, bytes("\x11\x22"));
     EXPECT_EQ(v["T1"].type, 0x7fffffffu);
     EXPECT_EQ(v["E"].data, bytes(std::string("%PATH%\0", 7)));
+    EXPECT_EQ(v["Last"].data, bytes("\x11\x22"));
 }
 
 TEST(RegFileReader, KeyLinesAndDeletionsAsRegExeReadsThem) {

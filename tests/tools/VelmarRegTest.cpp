@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 using namespace velmar;
@@ -258,10 +259,29 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
     // An existing file is overwritten only with /y.
     refused({"export", Key, second}, "not a terminal");
     EXPECT_EQ(test::readFile(second), bytes);
+
+    // An export that can not be written whole (here: a file size limit below it, as a full disk
+    // would) leaves the old file as it was, and no half-written one beside it.
+    const std::string command = "XDG_CONFIG_HOME='" + config.dir() + "' sh -c \"trap '' XFSZ; " +
+                                "ulimit -f 1; exec " VELMAR_BIN_DIR "/velmar-reg export " +
+                                "'HKCU\\Software\\Tobrel' '" + second + "' /y\" >/dev/null 2>&1";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(test::readFile(second), bytes);
+    for (const auto& entry : fs::directory_iterator(config.dir()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".second.reg", 0), std::string::npos);
+    // A file cut off inside a line is refused whole; nothing of it is imported.
+    test::writeFile(second, bytes.substr(0, bytes.size() / 2 & ~std::size_t(1)));
+    ok({"delete", "HKCU\\Software\\Tobrel", "/f"});
+    refused({"import", second}, "ends in the middle of a line");
+    refused({"query", Key}, "unable to find");
 }
 
 TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {
     const std::string file = config.dir() + "/hand.reg";
+    const std::string windowsMade =
+        "\"Odd\"=hex(1):41,00,42,00,43\r\n"
+        "\"Lone\"=hex(2):00,d8,42,00,00,dc,00,d8,00,d8,00,dc,ff,df,80,dc,00,00\r\n"
+        "\"Multi\"=hex(7):41,00,00,00,00,d8,00,00,00,00\r\n";
     test::writeFile(file, "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
                           "; a comment\r\n"
                           "[HKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher]\r\n"
@@ -272,8 +292,15 @@ TEST_F(VelmarReg, ImportReadsHandWrittenFiles) {
                           "  be,ef\r\n"
                           "\"IpServerUrl\"=\"http://127.0.0.1/whatismyip.php\"\r\n"
                           "[HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
-                          "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n");
+                          "[-HKEY_CURRENT_USER\\Software\\Tobrel\\Old]\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Tobrel\\Win]\r\n" +
+                              windowsMade);
     ok({"import", file});
+    // String data made on Windows that is no text (an odd last byte, lone surrogates, also next
+    // to a pair and to what stands for a byte) goes back out as it came in.
+    ok({"export", "HKCU\\Software\\Tobrel\\Win", file, "/y"});
+    EXPECT_NE(utf16File(test::readFile(file)).find(windowsMade), std::string::npos)
+        << utf16File(test::readFile(file));
     EXPECT_EQ(queryOut(), "\nHKEY_CURRENT_USER\\Software\\Tobrel\\VelmarLauncher\n"
                           "    IpTimeout    REG_DWORD    0x1b58\n"
                           "    Bytes    REG_BINARY    DEADBEEF\n"

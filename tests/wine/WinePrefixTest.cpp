@@ -315,6 +315,50 @@ TEST_F(GameKeyFromPrefix, AChangedPrefixIsReadAgain) {
     EXPECT_FALSE(fresh.openKey(GameKeyPath, false));
 }
 
+TEST_F(GameKeyFromPrefix, OddFilesNeitherHangNorFillMemoryAndSayWhatIsWrong) {
+    const std::string file = prefix.path() + "/system.reg";
+    // A FIFO nobody writes to (opening it for reading would wait for a writer) and a link to an
+    // endless device fail the read, with the reason.
+    writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES", "\"GAMEPATH\"=\"C:\\\\Game\"\n"));
+    Registry open = gameKey();
+    fs::remove(file);
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    // A read that fails is an error, never a missing value or an empty key.
+    EXPECT_THROW(open.readString(ValGamePath), RegistryReadError);
+    EXPECT_THROW(open.getValueNames(), RegistryReadError);
+    Registry reg;
+    reg.setRootKey(Hive::LocalMachine);
+    EXPECT_FALSE(reg.openKey(GameKeyPath, false));
+    EXPECT_NE(reg.openError().find("named pipe"), std::string::npos);
+    const std::string out = config.dir() + "/query.txt";
+    const std::string query = "XDG_CONFIG_HOME='" + config.dir() + "' WINEPREFIX='" +
+                              prefix.path() + "' " VELMAR_BIN_DIR "/velmar-reg query " +
+                              "'HKLM\\Software\\Holmgard\\VELMARTIDES' > '" + out + "' 2>&1";
+    EXPECT_NE(std::system(query.c_str()), 0);
+    EXPECT_NE(readFile(out).find("is a named pipe (FIFO), not a regular file"), std::string::npos)
+        << readFile(out);
+    EXPECT_NE(defaultRegistryBackend().lastError().find(file + " is a named pipe (FIFO)"),
+              std::string::npos)
+        << defaultRegistryBackend().lastError();
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+    EXPECT_FALSE(reg.openKey(GameKeyPath, false));
+    EXPECT_NE(defaultRegistryBackend().lastError().find("is a device"), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(wine::readRegistryKey(file, "Software", error).has_value());
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    // Lines longer than what is kept are read past: before the key, and inside it, where the
+    // value is left out.
+    fs::remove(file);
+    const std::string huge(3u << 20, 'x');
+    writeSystemReg(";" + huge + "\n" +
+                   key("Software\\\\Holmgard\\\\VELMARTIDES",
+                       "\"Long\"=\"" + huge + "\"\n\"GAMEPATH\"=\"C:\\\\Game\"\r\n"));
+    EXPECT_EQ(gameKey().readString(ValGamePath), "C:\\Game");
+    EXPECT_EQ(gameKey().getValueNames(), std::vector<std::string>{"GAMEPATH"});
+    EXPECT_EQ(defaultRegistryBackend().lastError(), "");
+}
+
 TEST_F(GameKeyFromPrefix, VelmarRegShowsTheSameValue) {
     writeSystemReg(key("Software\\\\Holmgard\\\\VELMARTIDES",
                        "\"GAMEPATH\"=\"C:\\\\Program Files\\\\Holmgard\\\\Velmar \\x00c4\"\n"));

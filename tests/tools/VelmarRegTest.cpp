@@ -259,6 +259,19 @@ TEST_F(VelmarReg, ExportAndImportRoundTrip) {
     // An existing file is overwritten only with /y.
     refused({"export", Key, second}, "not a terminal");
     EXPECT_EQ(test::readFile(second), bytes);
+    // Through a link, the file it names is replaced and the link stays; a pipe is written to.
+    const std::string linked = config.dir() + "/linked.reg";
+    const std::string direct = config.dir() + "/direct.reg";
+    fs::create_symlink(second, linked);
+    ok({"export", Key, direct});
+    ok({"export", Key, linked, "/y"});
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_EQ(test::readFile(second), test::readFile(direct));
+    const std::string piped = "XDG_CONFIG_HOME='" + config.dir() +
+                              "' " VELMAR_BIN_DIR "/velmar-reg export '" + Key +
+                              "' /dev/stderr /y 2>&1 >/dev/null | cmp -s - '" + direct + "'";
+    EXPECT_EQ(std::system(piped.c_str()), 0);
+    ok({"export", "HKCU\\Software\\Tobrel", second, "/y"});
 
     // An export that can not be written whole (here: a file size limit below it, as a full disk
     // would) leaves the old file as it was, and no half-written one beside it.

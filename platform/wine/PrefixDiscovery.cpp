@@ -271,13 +271,12 @@ std::optional<FoundGame> findInstalledGame() {
         const std::string file = systemRegistryFile(prefix);
         // Most prefixes are a game's of its own; a search over the key lines of a file as Wine
         // wrote it tells in a few small reads that the game is not there.
-        KeyPresence presence[2];
+        const std::vector<KeyPresence> presence = seekRegistryKeys(file, {Keys[0], Keys[1]});
         bool unknown = false;
         bool absent = true;
-        for (std::size_t i = 0; i < 2; ++i) {
-            presence[i] = seekRegistryKey(file, Keys[i]);
-            unknown = unknown || presence[i] == KeyPresence::Unknown;
-            absent = absent && presence[i] == KeyPresence::Absent;
+        for (KeyPresence p : presence) {
+            unknown = unknown || p == KeyPresence::Unknown;
+            absent = absent && p == KeyPresence::Absent;
         }
         if (absent || (unknown && !mayHoldGameKey(file)))
             continue;

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <map>
 #include <optional>
 
 namespace velmar::wine {
@@ -27,7 +29,7 @@ namespace velmar::wine {
 namespace {
 
 constexpr std::uint64_t Block = 4096;        // one read
-constexpr std::uint64_t Window = 2 * Block;  // below this, the key lines are read in turn
+constexpr std::uint64_t Window = 1024;       // below this, the key lines are read in turn
 constexpr std::size_t MaxKeyLine = 1u << 17; // 512 names of 255 units, escaped, and then some
 
 using Name = std::u16string;
@@ -81,44 +83,68 @@ bool before(const std::optional<Path>& a, const Path& b) {
     return c && *c < 0;
 }
 
-// A regular file read a block at a time, the last block kept.
+// A regular file read a block at a time; the blocks read are kept (a search reads a few dozen).
 class BlockReader {
 public:
     BlockReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
 
     // The byte at `pos`; -1 past the end or when the read fails (then failed() is true).
     int at(std::uint64_t pos) {
-        if (pos >= size_)
+        if (pos - start_ >= current_.size() && !load(pos))
             return -1;
-        if (pos < start_ || pos >= start_ + data_.size()) {
-            start_ = pos - pos % Block;
-            data_.resize(static_cast<std::size_t>(std::min(Block, size_ - start_)));
-            std::size_t got = 0;
-            while (got < data_.size()) {
-                const ssize_t n = pread(fd_, data_.data() + got, data_.size() - got,
-                                        static_cast<off_t>(start_ + got));
-                if (n <= 0)
-                    break;
-                got += static_cast<std::size_t>(n);
-            }
-            bytesRead += got;
-            if (got < data_.size()) {
-                failed_ = true; // cut short or unreadable: the file changed or can not be read
-                data_.clear();
-                return -1;
-            }
+        return static_cast<unsigned char>(current_[static_cast<std::size_t>(pos - start_)]);
+    }
+    // The position of the first `byte` at or after `pos` and before `limit`, else `limit`.
+    std::uint64_t find(std::uint64_t pos, std::uint64_t limit, char byte) {
+        while (pos < limit) {
+            if (pos - start_ >= current_.size() && !load(pos))
+                return limit;
+            const std::size_t offset = static_cast<std::size_t>(pos - start_);
+            const std::size_t length = static_cast<std::size_t>(
+                std::min<std::uint64_t>(current_.size() - offset, limit - pos));
+            if (const void* hit = std::memchr(current_.data() + offset, byte, length))
+                return start_ +
+                       static_cast<std::size_t>(static_cast<const char*>(hit) - current_.data());
+            pos += length;
         }
-        return static_cast<unsigned char>(data_[static_cast<std::size_t>(pos - start_)]);
+        return limit;
     }
     bool failed() const { return failed_; }
     std::uint64_t size() const { return size_; }
     std::uint64_t bytesRead = 0;
 
 private:
+    bool load(std::uint64_t pos) {
+        if (pos >= size_ || failed_)
+            return false;
+        start_ = pos - pos % Block;
+        auto& block = blocks_[start_];
+        if (block.empty()) {
+            block.resize(static_cast<std::size_t>(std::min(Block, size_ - start_)));
+            std::size_t got = 0;
+            while (got < block.size()) {
+                const ssize_t n = pread(fd_, block.data() + got, block.size() - got,
+                                        static_cast<off_t>(start_ + got));
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            bytesRead += got;
+            if (got < block.size()) {
+                failed_ = true; // cut short or unreadable: the file changed or can not be read
+                current_ = {};
+                return false;
+            }
+        }
+        current_ = block;
+        return true;
+    }
+
     int fd_;
     std::uint64_t size_;
+    std::map<std::uint64_t, std::string> blocks_;
+    std::string_view current_; // the block at start_
     std::uint64_t start_ = 0;
-    std::string data_;
     bool failed_ = false;
 };
 
@@ -249,14 +275,8 @@ public:
 private:
     // The start of the line after the one `pos` is in, or `limit` when that is further.
     std::uint64_t lineAfter(std::uint64_t pos, std::uint64_t limit) {
-        for (; pos < limit; ++pos) {
-            const int c = file_.at(pos);
-            if (c < 0)
-                return limit;
-            if (c == '\n')
-                return pos + 1;
-        }
-        return limit;
+        const std::uint64_t end = file_.find(pos, limit, '\n');
+        return end < limit ? end + 1 : limit;
     }
 
     BlockReader& file_;
@@ -334,38 +354,44 @@ KeyPresence search(BlockReader& file, const Path& key) {
 
 } // namespace
 
-KeyPresence seekRegistryKey(const std::string& file, const std::string& keyPath,
-                            std::uint64_t* bytesRead) {
+std::vector<KeyPresence> seekRegistryKeys(const std::string& file,
+                                          const std::vector<std::string>& keyPaths,
+                                          std::uint64_t* bytesRead) {
     if (bytesRead)
         *bytesRead = 0;
-    Path key{Name{}};
-    for (char c : keyPath) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return KeyPresence::Unknown;
-        if (c != '\\')
-            key.back() += static_cast<char16_t>(c);
-        else if (!key.back().empty())
-            key.emplace_back();
-    }
-    if (key.back().empty())
-        key.pop_back();
-    if (key.empty())
-        return KeyPresence::Unknown;
-
+    std::vector<KeyPresence> found(keyPaths.size(), KeyPresence::Unknown);
     // Never blocks on a FIFO or a device put where a prefix's file is expected.
     const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return KeyPresence::Unknown;
+        return found;
     struct stat info {};
-    KeyPresence found = KeyPresence::Unknown;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         BlockReader reader(fd, static_cast<std::uint64_t>(info.st_size));
-        found = search(reader, key);
+        for (std::size_t i = 0; i < keyPaths.size(); ++i) {
+            Path key{Name{}};
+            bool ascii = true;
+            for (char c : keyPaths[i]) {
+                ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+                if (c != '\\')
+                    key.back() += static_cast<char16_t>(c);
+                else if (!key.back().empty())
+                    key.emplace_back();
+            }
+            if (key.back().empty())
+                key.pop_back();
+            if (ascii && !key.empty())
+                found[i] = search(reader, key);
+        }
         if (bytesRead)
             *bytesRead = reader.bytesRead;
     }
     close(fd);
     return found;
+}
+
+KeyPresence seekRegistryKey(const std::string& file, const std::string& keyPath,
+                            std::uint64_t* bytesRead) {
+    return seekRegistryKeys(file, {keyPath}, bytesRead).front();
 }
 
 } // namespace velmar::wine

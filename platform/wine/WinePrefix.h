@@ -54,6 +54,10 @@ enum class KeyPresence {
 // Opens the file without blocking and reads regular files only.
 KeyPresence seekRegistryKey(const std::string& file, const std::string& keyPath,
                             std::uint64_t* bytesRead = nullptr);
+// The same for several keys, from one open of the file and the blocks read for each other.
+std::vector<KeyPresence> seekRegistryKeys(const std::string& file,
+                                          const std::vector<std::string>& keyPaths,
+                                          std::uint64_t* bytesRead = nullptr);
 
 // True for a path that starts with a drive letter and a colon ("C:\Games", "z:/tmp", "D:").
 bool isDrivePath(const std::string& path);

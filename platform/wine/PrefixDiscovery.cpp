@@ -185,10 +185,10 @@ private:
 };
 
 // Whether a registry file may hold the game's key: it has "Holmgard" in some letter case (Wine
-// writes ASCII names as they are). Most prefixes are a game's of its own, and their system.reg
-// is read much faster this way than by the registry reader; a file that can not be read here
-// (not a regular file, say) is left to the reader. Read in pieces, letters folded, so memory
-// stays bounded.
+// writes ASCII names as they are). For a file that seekRegistryKey can not decide (one made by
+// hand, say), read much faster this way than by the registry reader; a file that can not be
+// read here (not a regular file, say) is left to the reader. Read in pieces, letters folded, so
+// memory stays bounded.
 bool mayHoldGameKey(const std::string& file) {
     static constexpr std::string_view Mark = "holmgard";
     const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -265,12 +265,25 @@ std::vector<std::string> knownPrefixes() {
 }
 
 std::optional<FoundGame> findInstalledGame() {
+    static const char* const Keys[] = {"Software\\Holmgard\\VELMARTIDES",
+                                       "Software\\Wow6432Node\\Holmgard\\VELMARTIDES"};
     for (const std::string& prefix : knownPrefixes()) {
-        if (!mayHoldGameKey(systemRegistryFile(prefix)))
+        const std::string file = systemRegistryFile(prefix);
+        // Most prefixes are a game's of its own; a search over the key lines of a file as Wine
+        // wrote it tells in a few small reads that the game is not there.
+        const std::vector<KeyPresence> presence = seekRegistryKeys(file, {Keys[0], Keys[1]});
+        bool unknown = false;
+        bool absent = true;
+        for (KeyPresence p : presence) {
+            unknown = unknown || p == KeyPresence::Unknown;
+            absent = absent && p == KeyPresence::Absent;
+        }
+        if (absent || (unknown && !mayHoldGameKey(file)))
             continue;
-        for (const char* key :
-             {"Software\\Holmgard\\VELMARTIDES", "Software\\Wow6432Node\\Holmgard\\VELMARTIDES"}) {
-            const auto values = readRegistryKey(systemRegistryFile(prefix), key);
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (presence[i] == KeyPresence::Absent)
+                continue;
+            const auto values = readRegistryKey(file, Keys[i]);
             if (!values)
                 continue;
             std::string folder = gamePathIn(*values);

@@ -4,6 +4,7 @@
 // a prefix.
 #include "platform/registry/RegistryBackend.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,23 @@ readRegistryKey(const std::string& file, const std::string& keyPath, std::string
 std::optional<std::vector<RegValue>> parseRegistryKey(std::string_view text,
                                                       const std::string& keyPath);
 
+// What a binary search over a registry file's key lines ("[path] time") tells of one key.
+enum class KeyPresence {
+    Absent,  // the file is in Wine's own order and has no line for the key
+    Present, // the file has a line for the key (its values are readRegistryKey's to read)
+    Unknown, // not told: not a file as Wine writes it ("WINE REGISTRY Version 2", keys in the
+             // order Wine saves them), a name whose order is not known here, a read that failed
+};
+// Decides from a few blocks of 4 KiB, not the whole file, where Wine would have written the key
+// (`keyPath` as for readRegistryKey, ASCII only). `bytesRead`, when given, gets the bytes read.
+// Opens the file without blocking and reads regular files only.
+KeyPresence seekRegistryKey(const std::string& file, const std::string& keyPath,
+                            std::uint64_t* bytesRead = nullptr);
+// The same for several keys, from one open of the file and the blocks read for each other.
+std::vector<KeyPresence> seekRegistryKeys(const std::string& file,
+                                          const std::vector<std::string>& keyPaths,
+                                          std::uint64_t* bytesRead = nullptr);
+
 // True for a path that starts with a drive letter and a colon ("C:\Games", "z:/tmp", "D:").
 bool isDrivePath(const std::string& path);
 
@@ -79,7 +97,8 @@ struct FoundGame {
 std::vector<std::string> knownPrefixes();
 
 // The first of knownPrefixes() whose system.reg has a GAMEPATH in the game key (the 64-bit view,
-// then Wow6432Node). Only system.reg files are read.
+// then Wow6432Node). Only system.reg files are read: a file in Wine's order only where
+// seekRegistryKey puts the keys, any other whole.
 std::optional<FoundGame> findInstalledGame();
 
 } // namespace velmar::wine

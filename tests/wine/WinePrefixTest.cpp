@@ -100,6 +100,26 @@ TEST(WineRegistryFile, KeysWithoutSectionsAndFilesOfOtherKindsGiveNothing) {
     EXPECT_EQ(values->size(), 2u);
 }
 
+// Files the search over key lines can not decide are the reader's: not Wine's first line, keys
+// out of Wine's order (VELMARTIDES2 before VELMARTIDES), a name whose order is not known here.
+TEST(WineRegistryFile, TheSearchLeavesFilesNotInWinesOrderToTheReader) {
+    TempDir dir;
+    const std::string file = dir.path() + "/system.reg";
+    const char* const key = "Software\\Holmgard\\VELMARTIDES";
+    writeFile(file, SystemReg);
+    EXPECT_EQ(wine::seekRegistryKey(file, key), wine::KeyPresence::Unknown);
+    const std::string inOrder =
+        "WINE REGISTRY Version 2\n\n[Software\\\\Holmgard] 1\n\n"
+        "[Software\\\\Holmgard\\\\VELMARTIDES\\x0130] 1\n\n[Software\\\\Khronos] 1\n";
+    writeFile(file, inOrder);
+    EXPECT_EQ(wine::seekRegistryKey(file, "Software\\Holmgard\\VELMARTIDES_"),
+              wine::KeyPresence::Unknown);
+    EXPECT_EQ(wine::seekRegistryKey(file, key), wine::KeyPresence::Absent);
+    writeFile(file, "REGEDIT4" + inOrder.substr(23));
+    EXPECT_EQ(wine::seekRegistryKey(file, "Software\\Khronos"), wine::KeyPresence::Unknown);
+    EXPECT_EQ(wine::seekRegistryKey(dir.path(), key), wine::KeyPresence::Unknown);
+}
+
 TEST(WineRegistryFile, CrLfLinesAndBrokenSurrogatePairs) {
     // Lines may end in CRLF. A unit of a broken surrogate pair reads as U+FFFD, those in
     // U+DC80..U+DCFF too (velmar-reg's .reg files keep those as the bytes they stand for; a
@@ -193,7 +213,9 @@ TEST(KnownPrefixes, EachLaunchersLayoutInItsOrderAndTheFirstGamePathWins) {
     const std::string heroicDefault = prefix("Games/Heroic/Prefixes/Velmar");
     const std::string bottle = prefix(".var/app/com.usebottles.bottles/data/bottles/bottles/B");
     const std::string lutris = prefix("Games/velmar");
-    const std::string named = prefix("Other/Lutris Game", game);
+    // Made by hand: the game's key after a key that Wine would write after it.
+    const std::string named =
+        prefix("Other/Lutris Game", "[Software\\\\Zeta] 1\n\"A\"=\"1\"\n\n" + game);
     fs::create_directories(h + "/.local/share/lutris/games");
     writeFile(h + "/.local/share/lutris/games/velmar.yml",
               "game:\n  exe: x.exe\n  prefix: '" + named + "'\nwine: {}\n");

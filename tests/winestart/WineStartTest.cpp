@@ -6,6 +6,7 @@
 
 #include "platform/process/WineStart.h"
 #include "platform/toolkit/AppCursor.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -95,6 +96,36 @@ protected:
     TempDir config;
     TempDir work;
 };
+
+// The system.reg that wineboot made, with the game's key and its neighbours put in by Wine
+// (prefix.sh): each key is found where Wine wrote it, or told absent, from a few blocks, and the
+// reader of whole files agrees.
+TEST(KeyInWinesSystemReg, FoundOrToldAbsentFromAFewBlocksWhereWineOrdersIt) {
+    using enum wine::KeyPresence;
+    const std::string file = winePrefix() + "/system.reg";
+    const std::uint64_t size = fs::file_size(file);
+    ASSERT_GT(size, 1u << 20);
+    const std::pair<const char*, wine::KeyPresence> cases[] = {
+        {"Software\\Holmgard\\VELMARTIDES", Present},
+        {"SOFTWARE\\holmgard\\velmartides", Present},
+        {"Software\\Holm\\Sub", Present},
+        {"Software\\Holm 2", Present},
+        {"Software\\Holm_Tools", Present},
+        {"Software\\HolmA", Present},
+        {"Software\\Holm", Absent},
+        {"Software\\Holm_", Absent},
+        {"Software\\Holmgard", Absent},
+        {"Software\\Holmgard\\VELMARTIDE", Absent},
+        {"Software\\Holmgard\\VELMARTIDES2", Absent},
+        {"Software\\Wow6432Node\\Holmgard\\VELMARTIDES", Absent},
+    };
+    for (const auto& [key, presence] : cases) {
+        std::uint64_t read = 0;
+        EXPECT_EQ(wine::seekRegistryKey(file, key, &read), presence) << key;
+        EXPECT_LE(read, size / 16) << key;
+        EXPECT_EQ(wine::readRegistryKey(file, key).has_value(), presence == Present) << key;
+    }
+}
 
 // A player's HOME with prefixes that Wine made (copies of the test run's prefix, which holds the
 // game), the launcher started without WINEPREFIX. The stand-in's marker tells where it ran.

@@ -19,6 +19,10 @@ setup)
     cp "$3" "$game/TidesStartup.exe"
     wine reg add 'HKLM\Software\Holmgard\VELMARTIDES' /v GAMEPATH \
         /d 'C:\Program Files\Holmgard\Velmar Tides' /f >>"$log" 2>&1
+    # Neighbours whose place in Wine's order a plain string comparison gets wrong.
+    for key in 'Holm\Sub' 'Holm 2' 'Holm_Tools' 'HolmA'; do
+        wine reg add "HKLM\\Software\\$key" /v Name /d "$key" /f >>"$log" 2>&1
+    done
     # The registry reaches system.reg when the server ends (it saves only now and then before).
     wineserver -w >>"$log" 2>&1
     grep -q '^"GAMEPATH"=' "$2/system.reg"

@@ -52,6 +52,14 @@ void checkStore(RegistryBackend& store) {
     throw Failure{"ERROR: " + sentence(store.lastError())};
 }
 
+void requireKey(RegistryBackend& store, const KeyName& key) {
+    if (store.keyExists(key.hive, key.path))
+        return;
+    if (!store.lastError().empty()) // not missing: the store (or a prefix) could not tell
+        storeFailure(store);
+    throw Failure{NotFound};
+}
+
 // Asks a Yes/No question on the terminal. Without a terminal on standard input no question can
 // be asked, and the answer is a refusal with `refusal` as the reason.
 bool confirm(std::ostream& out, const std::string& question, const std::string& refusal) {

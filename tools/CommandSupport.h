@@ -29,6 +29,9 @@ KeyName keyArgument(const std::string& command, const std::string& text);
 // Fails with the store's own words when the hive file can not be used.
 void checkStore(RegistryBackend& store);
 [[noreturn]] void storeFailure(RegistryBackend& store);
+// Fails with "unable to find" when the key is missing, and with the store's own words when the
+// store (or a Wine prefix) could not tell.
+void requireKey(RegistryBackend& store, const KeyName& key);
 // Asks a Yes/No question on the terminal. Without a terminal on standard input no question can
 // be asked, and the answer is a refusal with `refusal` as the reason.
 bool confirm(std::ostream& out, const std::string& question, const std::string& refusal);

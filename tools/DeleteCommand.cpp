@@ -18,11 +18,7 @@ int remove(const std::vector<std::string>& words, std::ostream& out) {
         throw Failure{"ERROR: The root of a hive can not be deleted."};
     RegistryBackend& store = defaultRegistryBackend();
     checkStore(store);
-    if (!store.keyExists(key.hive, key.path)) {
-        if (!store.lastError().empty()) // not missing: the store (or a prefix) could not tell
-            storeFailure(store);
-        throw Failure{NotFound};
-    }
+    requireKey(store, key);
 
     if (wholeKey) {
         if (!force && !confirm(out, "Permanently delete the registry key " + full + " (Yes/No)?",

@@ -20,11 +20,7 @@ int exportFile(const std::vector<std::string>& words, std::ostream& out) {
     const std::string& file = o.positional[1];
     RegistryBackend& store = defaultRegistryBackend();
     checkStore(store);
-    if (!store.keyExists(key.hive, key.path)) {
-        if (!store.lastError().empty()) // not missing: the store (or a prefix) could not tell
-            storeFailure(store);
-        throw Failure{NotFound};
-    }
+    requireKey(store, key);
     std::string bytes, error;
     if (!buildRegFile(store, key, bytes, error))
         throw Failure{"ERROR: " + error + " Nothing was exported."};

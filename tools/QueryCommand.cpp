@@ -104,11 +104,7 @@ int query(const std::vector<std::string>& words, std::ostream& out) {
 
     RegistryBackend& store = defaultRegistryBackend();
     checkStore(store);
-    if (!store.keyExists(key.hive, key.path)) {
-        if (!store.lastError().empty()) // not missing: the store (or a prefix) could not tell
-            storeFailure(store);
-        throw Failure{NotFound};
-    }
+    requireKey(store, key);
 
     std::string text = "\n";
     std::size_t matches = 0;

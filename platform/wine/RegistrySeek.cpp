@@ -16,6 +16,8 @@
 // control characters as "\n" or octal, every unit beyond ASCII as "\x" and up to four hex digits.
 #include "platform/wine/WinePrefix.h"
 
+#include "platform/regtext/RegSyntax.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -148,16 +150,6 @@ private:
     bool failed_ = false;
 };
 
-int hexDigit(int c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 class KeyLines {
 public:
     explicit KeyLines(BlockReader& file) : file_(file) {}
@@ -247,7 +239,9 @@ public:
             case 'x': {
                 unsigned unit = 0;
                 int digits = 0;
-                for (int d; digits < 4 && (d = hexDigit(file_.at(pos))) >= 0; ++digits, ++pos)
+                for (int d;
+                     digits < 4 && (d = regtext::hexDigit(static_cast<char>(file_.at(pos)))) >= 0;
+                     ++digits, ++pos)
                     unit = unit * 16 + static_cast<unsigned>(d);
                 if (digits == 0)
                     return std::nullopt;

@@ -15,6 +15,7 @@
 // A named folder that holds no system.reg itself but whose pfx/ does (a Proton prefix as Heroic
 // names it) stands for that pfx/. Only folder listings and small settings files are read here,
 // and system.reg files for the game key; nothing below a drive_c.
+#include "platform/files/RegularFile.h"
 #include "platform/wine/WinePrefix.h"
 
 #include <QByteArray>
@@ -61,24 +62,16 @@ std::vector<std::string> listFolder(const std::string& folder, const std::string
 
 // A small regular file's text; "" for anything else (never blocks on a FIFO or a device).
 std::string readSettingsFile(const std::string& file) {
-    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    files::RegularFile in(file);
+    if (!in.isOpen())
         return {};
     std::string text;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= MaxSettingsBytes) {
-        text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t got = 0;
-        while (got < text.size()) {
-            const ssize_t n = read(fd, text.data() + got, text.size() - got);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        text.resize(got);
+    char block[4096];
+    for (long n; (n = in.read(block, sizeof block)) > 0;) {
+        text.append(block, static_cast<std::size_t>(n));
+        if (text.size() > MaxSettingsBytes)
+            return {};
     }
-    close(fd);
     return text;
 }
 
@@ -191,19 +184,14 @@ private:
 // memory stays bounded.
 bool mayHoldGameKey(const std::string& file) {
     static constexpr std::string_view Mark = "holmgard";
-    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return true;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return true;
-    }
+    files::RegularFile in(file);
+    if (!in.isOpen())
+        return true; // the reader says what is wrong
     std::string buffer(1 << 16, '\0');
     std::size_t kept = 0; // the end of the previous piece, in case the mark spans two
     bool found = false;
     for (;;) {
-        const ssize_t n = read(fd, buffer.data() + kept, buffer.size() - kept);
+        const long n = in.read(buffer.data() + kept, buffer.size() - kept);
         if (n < 0) {
             found = true; // let the reader say what is wrong
             break;
@@ -220,7 +208,6 @@ bool mayHoldGameKey(const std::string& file) {
         kept = std::min(end, Mark.size() - 1);
         std::memmove(buffer.data(), buffer.data() + end - kept, kept);
     }
-    close(fd);
     return found;
 }
 
